@@ -1,0 +1,20 @@
+# GoogleTest: the installed package natively; built from Debian's sources
+# when cross-compiling, where no installed package fits the target.
+if(CMAKE_CROSSCOMPILING)
+  set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  add_library(GTest::gtest ALIAS gtest)
+  add_library(GTest::gtest_main ALIAS gtest_main)
+  add_library(GTest::gmock ALIAS gmock)
+else()
+  find_package(GTest REQUIRED)
+endif()
+
+# add_unit_test(NAME SOURCES... [LIBS libs...]): one test binary, one CTest entry.
+function(add_unit_test name)
+  cmake_parse_arguments(UT "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${UT_SOURCES})
+  target_link_libraries(${name} PRIVATE ${UT_LIBS} GTest::gtest_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_test(NAME ${name} COMMAND ${name})
+endfunction()
