@@ -36,11 +36,14 @@ extern MQBYTE* RecordMsgDesc;
 extern FILE* BufferFile;
 
 // Where the reader stands, for the messages about a damaged file: the number
-// of the record last begun (counting from 1), the byte offset of its length
-// prefix, how many of its body bytes were read, and the error number of a
-// failed read.
+// of the record last begun (counting from 1; 0 before the first), the byte
+// offset of its length prefix, its length prefix as read (valid or not), how
+// many of its body bytes were read, and the error number of a failed read.
+// The offset of each prefix follows from the record before it, so reading
+// another file from its first byte starts with RecordNumber set back to 0.
 extern int RecordNumber;
 extern long RecordOffset;
+extern MQLONG RecordPrefix;
 extern long RecordBytesRead;
 extern int RecordReadErrno;
 
@@ -53,8 +56,11 @@ extern int RecordReadErrno;
 
 // Reads the next record of BufferFile into buffer (RecordBuffer, 10000
 // bytes), stores its length through length and shows its header lines.
-// After a result other than RECORD_READ nothing is shown, and the length,
-// the buffer and both pointers keep what they held.
+// After a result other than RECORD_READ nothing is shown, and the length
+// and both pointers keep what they held; so does the buffer, except after
+// RECORD_CUT_SHORT, when its first RecordBytesRead bytes hold what there was
+// of the cut record (the body is read straight into the buffer). After a
+// damaged-file result the file is not read further.
 int ReadNextRecord(MQLONG* length, MQBYTE* buffer);
 
 // Prints the one message for a damaged-file result (RECORD_BAD_LENGTH,
