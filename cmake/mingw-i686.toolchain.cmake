@@ -24,8 +24,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# add_test() commands run their Windows programs under Wine.
-find_program(WINE_PROGRAM NAMES wine)
-if(WINE_PROGRAM)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
-endif()
+# add_test() commands run their Windows programs under Wine, through a
+# wrapper that keeps Wine quiet and off the display.
+get_filename_component(MSGREPLAY_WINE_RUN
+  "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh" ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${MSGREPLAY_WINE_RUN})
