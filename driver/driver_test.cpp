@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/expected_output.h"
 #include "tests/record_builder.h"
 #include "tests/run_program.h"
 
@@ -24,10 +25,7 @@ const int kDirectoryErrno = 21;
 // What the platform's text-mode output makes of a line feed.
 std::string Console(const std::string& text) {
 #ifdef _WIN32
-  std::string out;
-  for (char c : text)
-    out += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  return out;
+  return WithCrLf(text);
 #else
   return text;
 #endif
@@ -40,28 +38,6 @@ int ConnectStatus(int reason) {
 #else
   return (reason & 0xFF) == 0 ? 255 : reason & 0xFF;
 #endif
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-std::string Header(const std::string& remote_q, const std::string& remote_qm,
-                   const std::string& reply_q, const std::string& reply_qm,
-                   long type, const std::string& msg_id,
-                   const std::string& correl_id, const std::string& date,
-                   const std::string& time) {
-  return "\n\nRemoteQName: [" + remote_q + "]\nQueue Manager: [" + remote_qm +
-         "]\nReplyToQ: [" + reply_q + "]\nReplyToQMgr: [" + reply_qm +
-         "]\nMsg Type: [" + std::to_string(type) + "]    MsgID: [" + msg_id +
-         "].   CorrelID: [" + correl_id + "] \nPutDate: [" + date +
-         "]   PutTime: [" + time + "]";
 }
 
 class DriverTest : public ::testing::Test {
@@ -145,16 +121,17 @@ TEST_F(DriverTest, ReplaysEveryRecordWithItsOwnDescriptor) {
 
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out,
-            Console("\nConnecting to Queue Mgr: [QM1]\nConnected to QM1" +
-                    Header("REMOTE.Q", "REMOTE.QM", "SAVED.REPLY.Q", "SAVED.QM",
-                           8, "ID-ONE", "", "20261211", "11223344") +
-                    "\nMQPUT 1 message in [TARGET.Q]" +
-                    Header("REMOTE.Q", "REMOTE.QM", "", "", 4, "", "",
-                           "20261211", "11223344") +
-                    Header("REMOTE.Q", "REMOTE.QM", "", "", 1, "", "CORREL",
-                           "20261211", "11223344") +
-                    "\nMQPUT 2 message in [TARGET.Q]"));
+  EXPECT_EQ(
+      r.out,
+      Console("\nConnecting to Queue Mgr: [QM1]\nConnected to QM1" +
+              ShownHeader("REMOTE.Q", "REMOTE.QM", "SAVED.REPLY.Q", "SAVED.QM",
+                          8, "ID-ONE", "", "20261211", "11223344") +
+              "\nMQPUT 1 message in [TARGET.Q]" +
+              ShownHeader("REMOTE.Q", "REMOTE.QM", "", "", 4, "", "",
+                          "20261211", "11223344") +
+              ShownHeader("REMOTE.Q", "REMOTE.QM", "", "", 1, "", "CORREL",
+                          "20261211", "11223344") +
+              "\nMQPUT 2 message in [TARGET.Q]"));
 
   MQOD od = MQOD_DEFAULT;
   memcpy(od.ObjectName, "TARGET.Q", 9);
@@ -241,8 +218,8 @@ TEST_F(DriverTest, FailedPutsAreReportedAndNotCounted) {
   WriteFile(buffer_, Record(m) + Record(m) + Record(m));
   SetEnv("RECORDING_MQI_PUTS", "0,0;2,2053;1,2049");
   RunResult r = Run({StandardSettings()});
-  const std::string h = Header("REMOTE.Q", "REMOTE.QM", "", "", 8, "", "",
-                               "20261211", "11223344");
+  const std::string h = ShownHeader("REMOTE.Q", "REMOTE.QM", "", "", 8, "", "",
+                                    "20261211", "11223344");
   EXPECT_EQ(r.out,
             Console("\nConnecting to Queue Mgr: [QM1]\nConnected to QM1" + h +
                     "\nMQPUT 1 message in [TARGET.Q]" + h +
@@ -327,14 +304,14 @@ TEST_F(DriverTest, RecordShorterThanItsHeaderIsShownButNotPut) {
   PutText(short_body, 8, 48, std::string("SHORT.Q\0", 8));
   WriteFile(buffer_, Record(m) + RawRecord(short_body) + Record(m));
   RunResult r = Run({StandardSettings()});
-  const std::string h = Header("REMOTE.Q", "REMOTE.QM", "", "", 8, "FIRST", "",
-                               "20261211", "11223344");
+  const std::string h = ShownHeader("REMOTE.Q", "REMOTE.QM", "", "", 8, "FIRST",
+                                    "", "20261211", "11223344");
   EXPECT_EQ(
       r.out,
       Console("\nConnecting to Queue Mgr: [QM1]\nConnected to QM1" + h +
               "\nMQPUT 1 message in [TARGET.Q]" +
-              Header("SHORT.Q", "REMOTE.QM", "", "", 8, "FIRST", "", "20261211",
-                     "11223344") +
+              ShownHeader("SHORT.Q", "REMOTE.QM", "", "", 8, "FIRST", "",
+                          "20261211", "11223344") +
               "\nRecord 2 is shorter than its header: 200 bytes; not put" + h +
               "\nMQPUT 2 message in [TARGET.Q]"));
   EXPECT_EQ(r.status, 4);
@@ -362,8 +339,8 @@ TEST_F(DriverTest, DamagedBufferFileStopsTheReplayWithStatus4) {
            " is cut short: 96 of " + std::to_string(good.size() - 4) +
            " bytes"},
   };
-  const std::string h = Header("REMOTE.Q", "REMOTE.QM", "", "", 8, "", "",
-                               "20261211", "11223344");
+  const std::string h = ShownHeader("REMOTE.Q", "REMOTE.QM", "", "", 8, "", "",
+                                    "20261211", "11223344");
   const std::string settings = StandardSettings();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
