@@ -1,0 +1,9 @@
+execute_process(COMMAND ${GENERATOR} ${OUTPUT} RESULT_VARIABLE result)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "make_examples failed: ${result}")
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${EXPECTED} ${OUTPUT}
+                RESULT_VARIABLE differ)
+if(differ)
+  message(FATAL_ERROR "examples/messages.buf differs from what make_examples writes; rerun it")
+endif()
