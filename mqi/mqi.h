@@ -75,6 +75,7 @@ typedef MQVOID* PMQVOID;
 #define MQRC_UNKNOWN_OBJECT_NAME 2085
 #define MQRC_UNKNOWN_OBJECT_Q_MGR 2086
 #define MQRC_RESOURCE_PROBLEM 2102
+#define MQRC_ANOTHER_Q_MGR_CONNECTED 2103
 #define MQRC_PMO_ERROR 2173
 
 // Object types and open options.
@@ -84,6 +85,10 @@ typedef MQVOID* PMQVOID;
 
 // Put-message options.
 #define MQPMO_NONE 0x00000000
+
+// Handle values a failed MQCONN or MQOPEN leaves.
+#define MQHC_UNUSABLE_HCONN (-1)
+#define MQHO_UNUSABLE_HOBJ (-1)
 
 // Message descriptor values.
 #define MQMT_REQUEST 1
