@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# The replay benchmark: builds in Release in build-bench/, then measures in
+# one run on this machine what a replay costs next to the least that any
+# replay onto a file-backed queue must do, and prints each figure with its
+# ratio and target. Takes some minutes; not part of the tests.
+#
+#   bench/run.sh                  everything
+#   BENCH_REPEAT=5 bench/run.sh   more runs of each timed figure (median kept)
+#   BENCH_SCALE=10 bench/run.sh   record counts divided by 10, for a quick try
+#
+# Work files (about 2.5 GB at full scale) go to a folder under build-bench/,
+# on the disk the repository is on, and are removed at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+repeat=${BENCH_REPEAT:-3}
+scale=${BENCH_SCALE:-1}
+
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-bench --target msgreplay localqm make_buffer_file \
+  replay_floor measure put_clock readers_bench >/dev/null
+bin=$top/build-bench
+tools=$bin/bench
+
+work=$(mktemp -d "$bin/work.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+mkdir r
+export LOCALQM_ROOT=$work/qmgrs
+
+n_main=$((200000 / scale))
+n_persistent=$((2000 / scale))
+n_depth=$((1000000 / scale))
+n_small=1000
+slice=$((n_depth / 10))
+size=512
+
+note() { printf '%s\n' "$*" >&2; }
+fail() {
+  note "run.sh: $*"
+  exit 1
+}
+
+# --- the machine -------------------------------------------------------------
+echo "== Machine"
+echo "cpu:    $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores"
+echo "memory: $(free -g | awk '/^Mem:/ {print $2 " GiB total, " $7 " GiB available"}')"
+disk=$(df --output=source "$work" | tail -1)
+dev=$(basename "$disk")
+echo "disk:   $disk ($(df --output=fstype "$work" | tail -1)," \
+  "rotational=$(cat "/sys/block/$dev/queue/rotational" 2>/dev/null || echo ?))," \
+  "$(df -h --output=avail "$work" | tail -1 | tr -d ' ') free"
+echo "kernel: $(uname -r); load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+# --- inputs --------------------------------------------------------------------
+note "generating buffer files"
+"$tools/make_buffer_file" main.buf "$n_main" "$size" 0
+"$tools/make_buffer_file" persistent.buf "$n_persistent" "$size" 1
+"$tools/make_buffer_file" depth.buf "$n_depth" "$size" 0
+"$tools/make_buffer_file" small.buf "$n_small" "$size" 0
+
+"$bin/localqm" create BENCH.QM >/dev/null
+for q in MAIN PERSISTENT DEPTH SMALL; do
+  "$bin/localqm" define BENCH.QM $q.IN --max-depth $((n_depth + n_main)) >/dev/null
+done
+settings() {  # settings QUEUE BUFFER_FILE
+  printf 'MessageBufferFile=%s\nInQueue=%s\nOutQueue=REPLIES\nQueueMgr=BENCH.QM\n' \
+    "$2" "$1" >"$1.ini"
+}
+settings MAIN.IN main.buf
+settings PERSISTENT.IN persistent.buf
+settings DEPTH.IN depth.buf
+settings SMALL.IN small.buf
+
+# Each figure is "seconds max_rss_kib status" from measure. The page cache
+# holds every input (just written); dirty pages are written out before each
+# timed run so that no earlier write competes with it.
+timed() {  # timed RESULT COMMAND...: stdout of COMMAND is the caller's
+  sync
+  "$tools/measure" "$@"
+  local status
+  status=$(cut -d' ' -f3 "$1")
+  [[ $status == 0 ]] || fail "$* ended with status $status"
+}
+depth_of() { "$bin/localqm" list BENCH.QM | awk -v q="$1" '$1 == q {print $2}'; }
+expect_depth() {
+  local depth
+  depth=$(depth_of "$1")
+  [[ $depth == "$2" ]] || fail "queue $1 holds $depth messages, expected $2"
+}
+median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+
+# --- non-persistent replay, its floor and cat ------------------------------------
+note "timing $n_main records, $repeat runs each"
+for ((i = 1; i <= repeat; i++)); do
+  "$bin/localqm" clear BENCH.QM MAIN.IN >/dev/null
+  timed r/main.$i "$bin/msgreplay" MAIN.IN.ini >main.out
+  expect_depth MAIN.IN "$n_main"
+  rm -f floor.queue
+  timed r/floor.$i "$tools/replay_floor" main.buf floor.queue
+  timed r/cat.$i cat main.buf >/dev/null
+done
+cmp -s main.buf floor.queue || fail "the floor program's copy differs"
+t_main=$(cat r/main.* | cut -d' ' -f1 | median)
+t_floor=$(cat r/floor.* | cut -d' ' -f1 | median)
+t_cat=$(cat r/cat.* | cut -d' ' -f1 | median)
+"$bin/localqm" clear BENCH.QM MAIN.IN >/dev/null
+rm -f floor.queue main.out
+
+# --- persistent puts and the flush floor -------------------------------------------
+note "timing $n_persistent persistent records, $repeat runs each"
+for ((i = 1; i <= repeat; i++)); do
+  "$bin/localqm" clear BENCH.QM PERSISTENT.IN >/dev/null
+  timed r/persistent.$i "$bin/msgreplay" PERSISTENT.IN.ini >persistent.out
+  expect_depth PERSISTENT.IN "$n_persistent"
+  rm -f fsync.queue fdatasync.queue
+  timed r/fsync.$i "$tools/replay_floor" persistent.buf fsync.queue --fsync
+  timed r/fdatasync.$i "$tools/replay_floor" persistent.buf fdatasync.queue --fdatasync
+done
+t_persistent=$(cat r/persistent.* | cut -d' ' -f1 | median)
+t_fsync=$(cat r/fsync.* | cut -d' ' -f1 | median)
+t_fdatasync=$(cat r/fdatasync.* | cut -d' ' -f1 | median)
+rm -f fsync.queue fdatasync.queue persistent.out
+
+# --- depth and memory: one run of n_depth records, one of n_small ---------------
+# The put counts come from the tool's own output, timed as it arrives.
+note "timing $n_depth records onto one queue"
+sync
+"$tools/measure" depth.result "$bin/msgreplay" DEPTH.IN.ini |
+  "$tools/put_clock" "$slice" $((n_depth - slice)) "$n_depth" >depth.clock
+[[ $(cut -d' ' -f3 depth.result) == 0 ]] || fail "the depth run failed"
+expect_depth DEPTH.IN "$n_depth"
+sync
+"$tools/measure" small.result "$bin/msgreplay" SMALL.IN.ini |
+  "$tools/put_clock" "$n_small" >small.clock
+[[ $(cut -d' ' -f3 small.result) == 0 ]] || fail "the small run failed"
+expect_depth SMALL.IN "$n_small"
+t_first=$(awk -v m="$slice" '$1 == m {print $2}' depth.clock)
+t_before_last=$(awk -v m=$((n_depth - slice)) '$1 == m {print $2}' depth.clock)
+t_last_put=$(awk -v m="$n_depth" '$1 == m {print $2}' depth.clock)
+t_last=$(awk -v a="$t_before_last" -v b="$t_last_put" 'BEGIN {printf "%.6f", b - a}')
+t_depth=$(cut -d' ' -f1 depth.result)
+rss_small=$(cut -d' ' -f2 small.result)
+rss_depth=$(cut -d' ' -f2 depth.result)
+"$bin/localqm" clear BENCH.QM DEPTH.IN >/dev/null
+rm -f depth.buf main.buf
+
+# --- microbenchmarks -------------------------------------------------------------
+note "microbenchmarks"
+micro=$("$tools/readers_bench" --benchmark_min_time=0.5 2>&1 |
+  grep -E '^(BM_|Benchmark|-)' || true)
+
+# --- report -------------------------------------------------------------------
+echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo
+echo "== Figures (median of $repeat runs; record data $size bytes, record $((size + 432)) bytes)"
+row() {  # row NAME SECONDS RECORDS
+  awk -v n="$1" -v t="$2" -v r="$3" \
+    'BEGIN {printf "%-46s %10.3f s %12.0f records/s\n", n, t, r / t}'
+}
+row "msgreplay, $n_main records, non-persistent" "$t_main" "$n_main"
+row "floor program (read, one write a record)" "$t_floor" "$n_main"
+row "cat to /dev/null" "$t_cat" "$n_main"
+row "msgreplay, $n_persistent records, persistent" "$t_persistent" "$n_persistent"
+row "floor: one write and one fsync a record" "$t_fsync" "$n_persistent"
+row "floor: one write and one fdatasync a record" "$t_fdatasync" "$n_persistent"
+row "msgreplay, $n_depth records onto one queue" "$t_depth" "$n_depth"
+row "  its first $slice puts" "$t_first" "$slice"
+row "  its last $slice puts" "$t_last" "$slice"
+printf '%-46s %10s KiB\n' "peak memory, msgreplay, $n_small records" "$rss_small"
+printf '%-46s %10s KiB\n' "peak memory, msgreplay, $n_depth records" "$rss_depth"
+
+echo
+echo "== Ratios"
+ratio() {  # ratio NAME A B OP TARGET: A/B against "<= TARGET" or ">= TARGET"
+  awk -v n="$1" -v a="$2" -v b="$3" -v op="$4" -v t="$5" 'BEGIN {
+    r = a / b
+    met = (op == "<=") ? r <= t : r >= t
+    if (op == "") printf "%-46s %8.3f\n", n, r
+    else printf "%-46s %8.3f   target %s %s   %s\n", n, r, op, t, met ? "met" : "MISSED"
+  }'
+}
+ratio "msgreplay / floor program" "$t_main" "$t_floor" "<=" 2.0
+ratio "msgreplay / cat" "$t_main" "$t_cat"
+ratio "persistent put rate / fsync floor rate" "$t_fsync" "$t_persistent" ">=" 0.8
+ratio "persistent put rate / fdatasync floor rate" "$t_fdatasync" "$t_persistent"
+ratio "last $slice puts / first $slice puts" "$t_last" "$t_first" "<=" 1.2
+ratio "peak memory $n_depth / $n_small records" "$rss_depth" "$rss_small" "<=" 1.05
+
+echo
+echo "== Microbenchmarks (standard output to /dev/null)"
+echo "$micro"
