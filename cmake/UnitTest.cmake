@@ -3,11 +3,15 @@
 if(CMAKE_CROSSCOMPILING)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  # Recent GoogleTest sources name their own GTest:: aliases; older ones do not.
   foreach(lib gtest gtest_main gmock gmock_main)
+    # Recent GoogleTest sources name their own GTest:: aliases; older ones do not.
     if(NOT TARGET GTest::${lib})
       add_library(GTest::${lib} ALIAS ${lib})
     endif()
+    # System headers, as the installed package's are natively: no warnings
+    # from inside GoogleTest's macros.
+    get_target_property(dirs ${lib} INTERFACE_INCLUDE_DIRECTORIES)
+    set_target_properties(${lib} PROPERTIES INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${dirs}")
   endforeach()
 else()
   find_package(GTest REQUIRED)

@@ -1,4 +1,5 @@
-execute_process(COMMAND ${GENERATOR} ${OUTPUT} RESULT_VARIABLE result)
+# RUNNER: what runs a cross-built generator (Wine for the Windows build).
+execute_process(COMMAND ${RUNNER} ${GENERATOR} ${OUTPUT} RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "make_examples failed: ${result}")
 endif()
