@@ -22,6 +22,10 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v g++ >/dev/null || need+=(g++)
 [[ -d /usr/src/googletest ]] || need+=(googletest libgtest-dev libgmock-dev)
+# clang with its runtimes (libFuzzer) for the fuzz runs.
+command -v clang++ >/dev/null || need+=(clang)
+dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q 'ok installed' ||
+  need+=(libclang-rt-14-dev)
 if ((${#need[@]})); then
   if is_root; then
     apt-get update -qq
@@ -36,6 +40,13 @@ failed=()
 cmake -S . -B build -G Ninja
 cmake --build build
 ctest --test-dir build --output-on-failure || failed+=("native tests")
+
+# --- the native suite under AddressSanitizer and UBSan; bounded fuzz runs ---
+cmake -S . -B build-asan -G Ninja -DMSGREPLAY_SANITIZE=ON
+cmake --build build-asan
+ctest --test-dir build-asan --output-on-failure || failed+=("sanitizer tests")
+# Each fuzz target for FUZZ_SECONDS (default 60); see docs/testing.md.
+scripts/fuzz.sh "${FUZZ_SECONDS:-60}" || failed+=("fuzzing")
 
 # --- 32-bit Windows, under Wine ---------------------------------------------
 # Why the Windows part cannot run here, or nothing when it can.
@@ -76,7 +87,7 @@ else
   export WINEPREFIX=$top/build-win32/wine32
   wine_run=$top/scripts/wine-run.sh
   started=$SECONDS
-  "$wine_run" cmd /c exit 0 </dev/null >/dev/null
+  "$wine_run" --init
   # A Wine server and services that outlive each test, started with no pipe
   # of ctest's: otherwise every test waits seconds for them to go. Killed,
   # with this prefix's programs, when the script ends.
