@@ -1,6 +1,7 @@
 // The platform calls for POSIX systems.
 #include <errno.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -196,7 +197,21 @@ std::string ProgramName() {
 
 int32_t PutApplType() { return MQAT_UNIX; }
 
-uint64_t ProcessId() { return static_cast<uint64_t>(getpid()); }
+// Asked on every put that makes a MsgId, so kept, and forgotten in a child.
+std::atomic<uint64_t> process_id{0};
+
+void ForgetProcessId() { process_id = 0; }
+
+uint64_t ProcessId() {
+  static const bool registered =
+      pthread_atfork(nullptr, nullptr, ForgetProcessId) == 0;
+  uint64_t pid = process_id.load();
+  if (pid == 0 || !registered) {
+    pid = static_cast<uint64_t>(getpid());
+    process_id = pid;
+  }
+  return pid;
+}
 
 bool RandomBytes(void* buffer, size_t size) {
   int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
