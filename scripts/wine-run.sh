@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs a 32-bit Windows program under Wine, quietly and without a display:
 #   scripts/wine-run.sh build-win32/msgreplay.exe ARGS...
+#   scripts/wine-run.sh --init      only make the prefix where it is missing
 # The Wine prefix is made on first use (WINEPREFIX, default a fixed folder in
 # the user's cache), with Mono and Gecko left out: console programs need
 # neither, and their installers would wait for a person. The program's exit
@@ -29,4 +30,5 @@ if [[ ! -f $WINEPREFIX/system.reg ]]; then
   fi
 fi
 
+[[ ${1:-} == --init ]] && exit 0
 exec wine "$@"
