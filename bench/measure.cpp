@@ -1,5 +1,6 @@
-// Runs a program and writes its wall-clock time, its peak resident memory
-// and its exit status to RESULT, one "seconds max_rss_kib status" line. The
+// Runs a program and writes its wall-clock time, its peak resident memory,
+// its exit status and its processor time in user and system mode to RESULT,
+// one "seconds max_rss_kib status user_seconds system_seconds" line. The
 // program's own standard streams are left as they are, so a redirection of
 // this command's output applies to the program.
 //
@@ -14,6 +15,10 @@ static double Now() {
   timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return (double)t.tv_sec + (double)t.tv_nsec / 1e9;
+}
+
+static double Seconds(const timeval& t) {
+  return (double)t.tv_sec + (double)t.tv_usec / 1e6;
 }
 
 int main(int argc, char** argv) {
@@ -45,6 +50,7 @@ int main(int argc, char** argv) {
   }
   double seconds = Now() - start;
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  fprintf(result, "%.6f %ld %d\n", seconds, (long)usage.ru_maxrss, code);
+  fprintf(result, "%.6f %ld %d %.6f %.6f\n", seconds, (long)usage.ru_maxrss,
+          code, Seconds(usage.ru_utime), Seconds(usage.ru_stime));
   return fclose(result) == 0 ? 0 : 1;
 }

@@ -2,13 +2,18 @@
 // file record by record, one buffered read of the length prefix and one of
 // the body (as the tool does), and append each record to OUTPUT with one
 // write. With --fsync or --fdatasync every write is followed by that flush,
-// the floor for persistent puts. Shows nothing and checks nothing else.
+// the floor for persistent puts. With --lock every write is made as a put
+// that other processes may share the file with must make it: under an
+// exclusive flock, after an fstat for what they appended. Shows nothing and
+// checks nothing else.
 //
-//   replay_floor INPUT OUTPUT [--fsync|--fdatasync]
+//   replay_floor INPUT OUTPUT [--fsync|--fdatasync|--lock]
 #include <fcntl.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #define PREFIX_SIZE 4
@@ -32,11 +37,13 @@ static bool WriteAll(int fd, const unsigned char* bytes, size_t size) {
 }
 
 int main(int argc, char** argv) {
-  enum { kNoFlush, kFsync, kFdatasync } flush = kNoFlush;
-  if (argc == 4 && strcmp(argv[3], "--fsync") == 0) flush = kFsync;
-  if (argc == 4 && strcmp(argv[3], "--fdatasync") == 0) flush = kFdatasync;
-  if (argc != 3 && !(argc == 4 && flush != kNoFlush)) {
-    fprintf(stderr, "usage: replay_floor INPUT OUTPUT [--fsync|--fdatasync]\n");
+  enum { kPlain, kFsync, kFdatasync, kLock } mode = kPlain;
+  if (argc == 4 && strcmp(argv[3], "--fsync") == 0) mode = kFsync;
+  if (argc == 4 && strcmp(argv[3], "--fdatasync") == 0) mode = kFdatasync;
+  if (argc == 4 && strcmp(argv[3], "--lock") == 0) mode = kLock;
+  if (argc != 3 && !(argc == 4 && mode != kPlain)) {
+    fprintf(stderr,
+            "usage: replay_floor INPUT OUTPUT [--fsync|--fdatasync|--lock]\n");
     return 2;
   }
   FILE* in = fopen(argv[1], "rb");
@@ -57,9 +64,15 @@ int main(int argc, char** argv) {
       fprintf(stderr, "%s: record %ld is damaged\n", argv[1], records + 1);
       return 1;
     }
+    struct stat state;
+    if (mode == kLock && (flock(out, LOCK_EX) != 0 || fstat(out, &state) != 0)) {
+      perror(argv[2]);
+      return 1;
+    }
     bool written = WriteAll(out, Record, PREFIX_SIZE + (size_t)length);
-    if (written && flush == kFsync) written = fsync(out) == 0;
-    if (written && flush == kFdatasync) written = fdatasync(out) == 0;
+    if (written && mode == kFsync) written = fsync(out) == 0;
+    if (written && mode == kFdatasync) written = fdatasync(out) == 0;
+    if (mode == kLock) flock(out, LOCK_UN);
     if (!written) {
       perror(argv[2]);
       return 1;

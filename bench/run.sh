@@ -5,7 +5,7 @@
 # ratio and target. Takes some minutes; not part of the tests.
 #
 #   bench/run.sh                  everything
-#   BENCH_REPEAT=5 bench/run.sh   more runs of each timed figure (median kept)
+#   BENCH_REPEAT=9 bench/run.sh   more runs of each timed figure (median kept)
 #   BENCH_SCALE=10 bench/run.sh   record counts divided by 10, for a quick try
 #
 # Work files (about 2.5 GB at full scale) go to a folder under build-bench/,
@@ -13,7 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$PWD
-repeat=${BENCH_REPEAT:-3}
+repeat=${BENCH_REPEAT:-5}
 scale=${BENCH_SCALE:-1}
 
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
@@ -72,7 +72,7 @@ settings PERSISTENT.IN persistent.buf
 settings DEPTH.IN depth.buf
 settings SMALL.IN small.buf
 
-# Each figure is "seconds max_rss_kib status" from measure. The page cache
+# Each figure is "seconds max_rss_kib status user system" from measure. The page cache
 # holds every input (just written); dirty pages are written out before each
 # timed run so that no earlier write competes with it.
 timed() {  # timed RESULT COMMAND...: stdout of COMMAND is the caller's
@@ -89,6 +89,7 @@ expect_depth() {
   [[ $depth == "$2" ]] || fail "queue $1 holds $depth messages, expected $2"
 }
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+cpu() { cat r/"$1".* | awk '{print $4 + $5}' | median; }  # user + system
 
 # --- non-persistent replay, its floor and cat ------------------------------------
 note "timing $n_main records, $repeat runs each"
@@ -98,14 +99,17 @@ for ((i = 1; i <= repeat; i++)); do
   expect_depth MAIN.IN "$n_main"
   rm -f floor.queue
   timed r/floor.$i "$tools/replay_floor" main.buf floor.queue
+  rm -f locked.queue
+  timed r/locked.$i "$tools/replay_floor" main.buf locked.queue --lock
   timed r/cat.$i cat main.buf >/dev/null
 done
 cmp -s main.buf floor.queue || fail "the floor program's copy differs"
 t_main=$(cat r/main.* | cut -d' ' -f1 | median)
 t_floor=$(cat r/floor.* | cut -d' ' -f1 | median)
+t_locked=$(cat r/locked.* | cut -d' ' -f1 | median)
 t_cat=$(cat r/cat.* | cut -d' ' -f1 | median)
 "$bin/localqm" clear BENCH.QM MAIN.IN >/dev/null
-rm -f floor.queue main.out
+rm -f floor.queue locked.queue main.out
 
 # --- persistent puts and the flush floor -------------------------------------------
 note "timing $n_persistent persistent records, $repeat runs each"
@@ -154,16 +158,20 @@ micro=$("$tools/readers_bench" --benchmark_min_time=0.5 2>&1 |
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 echo "== Figures (median of $repeat runs; record data $size bytes, record $((size + 432)) bytes)"
-row() {  # row NAME SECONDS RECORDS
-  awk -v n="$1" -v t="$2" -v r="$3" \
-    'BEGIN {printf "%-46s %10.3f s %12.0f records/s\n", n, t, r / t}'
+row() {  # row NAME SECONDS RECORDS [CPU_SECONDS]
+  awk -v n="$1" -v t="$2" -v r="$3" -v c="${4:-}" 'BEGIN {
+    printf "%-46s %9.3f s %10.0f records/s", n, t, r / t
+    if (c != "") printf "   cpu %.3f s", c
+    printf "\n"
+  }'
 }
-row "msgreplay, $n_main records, non-persistent" "$t_main" "$n_main"
-row "floor program (read, one write a record)" "$t_floor" "$n_main"
-row "cat to /dev/null" "$t_cat" "$n_main"
-row "msgreplay, $n_persistent records, persistent" "$t_persistent" "$n_persistent"
-row "floor: one write and one fsync a record" "$t_fsync" "$n_persistent"
-row "floor: one write and one fdatasync a record" "$t_fdatasync" "$n_persistent"
+row "msgreplay, $n_main records, non-persistent" "$t_main" "$n_main" "$(cpu main)"
+row "floor program (read, one write a record)" "$t_floor" "$n_main" "$(cpu floor)"
+row "floor, each write under flock, after fstat" "$t_locked" "$n_main" "$(cpu locked)"
+row "cat to /dev/null" "$t_cat" "$n_main" "$(cpu cat)"
+row "msgreplay, $n_persistent records, persistent" "$t_persistent" "$n_persistent" "$(cpu persistent)"
+row "floor: one write and one fsync a record" "$t_fsync" "$n_persistent" "$(cpu fsync)"
+row "floor: one write and one fdatasync a record" "$t_fdatasync" "$n_persistent" "$(cpu fdatasync)"
 row "msgreplay, $n_depth records onto one queue" "$t_depth" "$n_depth"
 row "  its first $slice puts" "$t_first" "$slice"
 row "  its last $slice puts" "$t_last" "$slice"
@@ -173,7 +181,7 @@ printf '%-46s %10s KiB\n' "peak memory, msgreplay, $n_depth records" "$rss_depth
 echo
 echo "== Ratios"
 ratio() {  # ratio NAME A B OP TARGET: A/B against "<= TARGET" or ">= TARGET"
-  awk -v n="$1" -v a="$2" -v b="$3" -v op="$4" -v t="$5" 'BEGIN {
+  awk -v n="$1" -v a="$2" -v b="$3" -v op="${4:-}" -v t="${5:-}" 'BEGIN {
     r = a / b
     met = (op == "<=") ? r <= t : r >= t
     if (op == "") printf "%-46s %8.3f\n", n, r
@@ -181,6 +189,8 @@ ratio() {  # ratio NAME A B OP TARGET: A/B against "<= TARGET" or ">= TARGET"
   }'
 }
 ratio "msgreplay / floor program" "$t_main" "$t_floor" "<=" 2.0
+ratio "flock+fstat floor / floor program" "$t_locked" "$t_floor"
+ratio "msgreplay / flock+fstat floor" "$t_main" "$t_locked"
 ratio "msgreplay / cat" "$t_main" "$t_cat"
 ratio "persistent put rate / fsync floor rate" "$t_fsync" "$t_persistent" ">=" 0.8
 ratio "persistent put rate / fdatasync floor rate" "$t_fdatasync" "$t_persistent"

@@ -21,7 +21,7 @@ foreach(case "3;10" "1;9572" "5;0" "0;512")
   if(NOT size EQUAL expected)
     message(FATAL_ERROR "${buf}: ${size} bytes, expected ${expected}")
   endif()
-  foreach(flush "" "--fdatasync" "--fsync")
+  foreach(flush "" "--fdatasync" "--fsync" "--lock")
     set(out ${WORK}/out_${count}_${data}${flush}.buf)
     run(${FLOOR} ${buf} ${out} ${flush})
     execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${buf} ${out}
