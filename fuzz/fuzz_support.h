@@ -11,6 +11,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 namespace fuzz {
@@ -69,6 +70,43 @@ inline void WriteInput(const uint8_t* data, size_t size) {
     if (n <= 0) abort();
     done += (size_t)n;
   }
+}
+
+// A folder of this process's own for targets that need real paths, in
+// memory where /dev/shm is there; removed at exit.
+inline const std::string& ScratchFolder() {
+  static const std::string path = [] {
+    char shm[] = "/dev/shm/msgreplay_fuzz_XXXXXX";
+    char tmp[] = "/tmp/msgreplay_fuzz_XXXXXX";
+    const char* made = mkdtemp(shm);
+    if (made == nullptr) made = mkdtemp(tmp);
+    if (made == nullptr) abort();
+    return std::string(made);
+  }();
+  static const bool removed_at_exit = atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(ScratchFolder(), ignored);
+  }) == 0;
+  (void)removed_at_exit;
+  return path;
+}
+
+inline void WriteFileBytes(const std::string& path, const uint8_t* data,
+                           size_t size) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (file == nullptr || fwrite(data, 1, size, file) != size) abort();
+  fclose(file);
+}
+
+inline std::string ReadFileBytes(const std::string& path) {
+  std::string bytes;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr) return bytes;
+  char chunk[65536];
+  size_t n;
+  while ((n = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, n);
+  fclose(file);
+  return bytes;
 }
 
 }  // namespace fuzz
