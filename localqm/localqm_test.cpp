@@ -52,6 +52,10 @@ class Environment : public ::testing::Environment {
     ASSERT_EQ(cc, MQCC_OK);
     ASSERT_EQ(reason, MQRC_NONE);
   }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(world->root, ignored);
+  }
 };
 [[maybe_unused]] ::testing::Environment* const kEnvironment =
     ::testing::AddGlobalTestEnvironment(new Environment);
@@ -193,6 +197,7 @@ TEST(MqconnTest, ReasonCodes) {
     EXPECT_EQ(reason, c.reason);
     EXPECT_EQ(hconn, c.cc == MQCC_WARNING ? world->hconn : MQHC_UNUSABLE_HCONN);
   }
+  std::filesystem::remove_all(empty_root);
 }
 
 TEST(MqopenTest, ReasonCodesInOrder) {

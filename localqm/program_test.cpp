@@ -15,7 +15,13 @@ using test::RunProgram;
 
 class ProgramFolderTest : public ::testing::Test {
  protected:
-  std::string root_ = test::ScratchFolder() + "/root";
+  std::string scratch_ = test::ScratchFolder();
+  std::string root_ = scratch_ + "/root";
+
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(scratch_, ignored);
+  }
 
   ProgramRun Run(std::vector<std::string> args) {
     args.insert(args.begin(), {"--root", root_});
