@@ -130,22 +130,31 @@ rm -f fsync.queue fdatasync.queue persistent.out
 # The put counts come from the tool's own output, timed as it arrives.
 note "timing $n_depth records onto one queue"
 sync
-"$tools/measure" depth.result "$bin/msgreplay" DEPTH.IN.ini |
-  "$tools/put_clock" "$slice" $((n_depth - slice)) "$n_depth" >depth.clock
-[[ $(cut -d' ' -f3 depth.result) == 0 ]] || fail "the depth run failed"
-expect_depth DEPTH.IN "$n_depth"
+"$tools/put_clock" "$slice" $((n_depth - slice)) "$n_depth" -- \
+  "$bin/msgreplay" DEPTH.IN.ini >depth.clock
 sync
-"$tools/measure" small.result "$bin/msgreplay" SMALL.IN.ini |
-  "$tools/put_clock" "$n_small" >small.clock
-[[ $(cut -d' ' -f3 small.result) == 0 ]] || fail "the small run failed"
+"$tools/put_clock" "$n_small" -- "$bin/msgreplay" SMALL.IN.ini >small.clock
+for run in depth small; do
+  [[ $(awk '$1 == "end" {print $6}' $run.clock) == 0 ]] || fail "the $run run failed"
+done
+expect_depth DEPTH.IN "$n_depth"
 expect_depth SMALL.IN "$n_small"
-t_first=$(awk -v m="$slice" '$1 == m {print $2}' depth.clock)
-t_before_last=$(awk -v m=$((n_depth - slice)) '$1 == m {print $2}' depth.clock)
-t_last_put=$(awk -v m="$n_depth" '$1 == m {print $2}' depth.clock)
-t_last=$(awk -v a="$t_before_last" -v b="$t_last_put" 'BEGIN {printf "%.6f", b - a}')
-t_depth=$(cut -d' ' -f1 depth.result)
-rss_small=$(cut -d' ' -f2 small.result)
-rss_depth=$(cut -d' ' -f2 depth.result)
+at() { awk -v m="$2" -v f="$3" '$1 == m {print $f}' "$1"; }  # at FILE MARK FIELD
+t_depth=$(at depth.clock end 2)
+t_first=$(at depth.clock "$slice" 2)
+t_last=$(awk -v a="$(at depth.clock $((n_depth - slice)) 2)" \
+  -v b="$(at depth.clock "$n_depth" 2)" 'BEGIN {printf "%.6f", b - a}')
+# Processor seconds of the same slices, which other load on the machine
+# does not stretch.
+c_first=$(awk -v u="$(at depth.clock "$slice" 3)" -v s="$(at depth.clock "$slice" 4)" \
+  'BEGIN {printf "%.2f", u + s}')
+c_last=$(awk -v u0="$(at depth.clock $((n_depth - slice)) 3)" \
+  -v s0="$(at depth.clock $((n_depth - slice)) 4)" \
+  -v u1="$(at depth.clock "$n_depth" 3)" -v s1="$(at depth.clock "$n_depth" 4)" \
+  'BEGIN {printf "%.2f", u1 + s1 - u0 - s0}')
+c_depth=$(awk '$1 == "end" {printf "%.2f", $3 + $4}' depth.clock)
+rss_depth=$(at depth.clock end 5)
+rss_small=$(at small.clock end 5)
 "$bin/localqm" clear BENCH.QM DEPTH.IN >/dev/null
 rm -f depth.buf main.buf
 
@@ -172,9 +181,9 @@ row "cat to /dev/null" "$t_cat" "$n_main" "$(cpu cat)"
 row "msgreplay, $n_persistent records, persistent" "$t_persistent" "$n_persistent" "$(cpu persistent)"
 row "floor: one write and one fsync a record" "$t_fsync" "$n_persistent" "$(cpu fsync)"
 row "floor: one write and one fdatasync a record" "$t_fdatasync" "$n_persistent" "$(cpu fdatasync)"
-row "msgreplay, $n_depth records onto one queue" "$t_depth" "$n_depth"
-row "  its first $slice puts" "$t_first" "$slice"
-row "  its last $slice puts" "$t_last" "$slice"
+row "msgreplay, $n_depth records onto one queue" "$t_depth" "$n_depth" "$c_depth"
+row "  its first $slice puts" "$t_first" "$slice" "$c_first"
+row "  its last $slice puts" "$t_last" "$slice" "$c_last"
 printf '%-46s %10s KiB\n' "peak memory, msgreplay, $n_small records" "$rss_small"
 printf '%-46s %10s KiB\n' "peak memory, msgreplay, $n_depth records" "$rss_depth"
 
@@ -195,6 +204,7 @@ ratio "msgreplay / cat" "$t_main" "$t_cat"
 ratio "persistent put rate / fsync floor rate" "$t_fsync" "$t_persistent" ">=" 0.8
 ratio "persistent put rate / fdatasync floor rate" "$t_fdatasync" "$t_persistent"
 ratio "last $slice puts / first $slice puts" "$t_last" "$t_first" "<=" 1.2
+ratio "  the same in processor time" "$c_last" "$c_first"
 ratio "peak memory $n_depth / $n_small records" "$rss_depth" "$rss_small" "<=" 1.05
 
 echo
