@@ -90,6 +90,7 @@ expect_depth() {
 }
 median() { sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 cpu() { cat r/"$1".* | awk '{print $4 + $5}' | median; }  # user + system
+spread() { cut -d' ' -f1 r/"$1".* | sort -g | awk 'NR == 1 {a = $1} {b = $1} END {printf "%.3f-%.3f", a, b}'; }
 
 # --- non-persistent replay, its floor and cat ------------------------------------
 note "timing $n_main records, $repeat runs each"
@@ -167,20 +168,21 @@ micro=$("$tools/readers_bench" --benchmark_min_time=0.5 2>&1 |
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 echo
 echo "== Figures (median of $repeat runs; record data $size bytes, record $((size + 432)) bytes)"
-row() {  # row NAME SECONDS RECORDS [CPU_SECONDS]
-  awk -v n="$1" -v t="$2" -v r="$3" -v c="${4:-}" 'BEGIN {
+row() {  # row NAME SECONDS RECORDS [CPU_SECONDS [SPREAD]]
+  awk -v n="$1" -v t="$2" -v r="$3" -v c="${4:-}" -v s="${5:-}" 'BEGIN {
     printf "%-46s %9.3f s %10.0f records/s", n, t, r / t
-    if (c != "") printf "   cpu %.3f s", c
+    if (c != "") printf "   cpu %6.3f s", c
+    if (s != "") printf "   runs %s s", s
     printf "\n"
   }'
 }
-row "msgreplay, $n_main records, non-persistent" "$t_main" "$n_main" "$(cpu main)"
-row "floor program (read, one write a record)" "$t_floor" "$n_main" "$(cpu floor)"
-row "floor, each write under flock, after fstat" "$t_locked" "$n_main" "$(cpu locked)"
-row "cat to /dev/null" "$t_cat" "$n_main" "$(cpu cat)"
-row "msgreplay, $n_persistent records, persistent" "$t_persistent" "$n_persistent" "$(cpu persistent)"
-row "floor: one write and one fsync a record" "$t_fsync" "$n_persistent" "$(cpu fsync)"
-row "floor: one write and one fdatasync a record" "$t_fdatasync" "$n_persistent" "$(cpu fdatasync)"
+row "msgreplay, $n_main records, non-persistent" "$t_main" "$n_main" "$(cpu main)" "$(spread main)"
+row "floor program (read, one write a record)" "$t_floor" "$n_main" "$(cpu floor)" "$(spread floor)"
+row "floor, each write under flock, after fstat" "$t_locked" "$n_main" "$(cpu locked)" "$(spread locked)"
+row "cat to /dev/null" "$t_cat" "$n_main" "$(cpu cat)" "$(spread cat)"
+row "msgreplay, $n_persistent records, persistent" "$t_persistent" "$n_persistent" "$(cpu persistent)" "$(spread persistent)"
+row "floor: one write and one fsync a record" "$t_fsync" "$n_persistent" "$(cpu fsync)" "$(spread fsync)"
+row "floor: one write and one fdatasync a record" "$t_fdatasync" "$n_persistent" "$(cpu fdatasync)" "$(spread fdatasync)"
 row "msgreplay, $n_depth records onto one queue" "$t_depth" "$n_depth" "$c_depth"
 row "  its first $slice puts" "$t_first" "$slice" "$c_first"
 row "  its last $slice puts" "$t_last" "$slice" "$c_last"
