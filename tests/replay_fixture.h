@@ -27,19 +27,29 @@ struct Stored {
 };
 
 // The messages of a messages file. Every record must be whole and a
-// message: a torn or stray byte fails the test that reads it.
-inline std::vector<Stored> ReadStored(const std::string& path) {
+// message: a torn or stray byte fails the test that reads it. Where torn is
+// given, a last record cut short is let through (a write that a killed
+// process left half done, which the next put cuts off) and torn receives
+// its bytes.
+inline std::vector<Stored> ReadStored(const std::string& path,
+                                      std::string* torn = nullptr) {
   std::vector<Stored> stored;
   const std::string bytes = ReadFile(path);
   size_t at = 0;
+  uint32_t length = 0;
   while (at + 4 <= bytes.size()) {
-    uint32_t length = 0;
+    length = 0;
     for (int i = 3; i >= 0; i--)
       length = (length << 8) | static_cast<unsigned char>(bytes[at + i]);
     if (length < 428 || length > bytes.size() - at - 4) break;
     stored.push_back({bytes.substr(at + 4, 428),
                       bytes.substr(at + 4 + 428, length - 428)});
     at += 4 + length;
+  }
+  const bool cut_short = at + 4 > bytes.size() || length >= 428;
+  if (torn != nullptr && cut_short) {
+    *torn = bytes.substr(at);
+    return stored;
   }
   EXPECT_EQ(at, bytes.size()) << "a torn or damaged record at byte " << at
                               << " of " << path;
