@@ -173,9 +173,9 @@ echo
 echo "== Figures (median of $repeat runs, $p_repeat for persistent; record data $size bytes, record $((size + 432)) bytes)"
 row() {  # row NAME SECONDS RECORDS [CPU_SECONDS [SPREAD]]
   awk -v n="$1" -v t="$2" -v r="$3" -v c="${4:-}" -v s="${5:-}" 'BEGIN {
-    printf "%-46s %9.3f s %10.0f records/s", n, t, r / t
-    if (c != "") printf "   cpu %6.3f s", c
-    if (s != "") printf "   runs %s s", s
+    printf "%-44s %7.3f s %8.0f rec/s %8.2f us/rec", n, t, r / t, t / r * 1e6
+    if (c != "") printf "  cpu %6.3f s", c
+    if (s != "") printf "  runs %s s", s
     printf "\n"
   }'
 }
@@ -189,8 +189,8 @@ row "floor: one write and one fdatasync a record" "$t_fdatasync" "$n_persistent"
 row "msgreplay, $n_depth records onto one queue" "$t_depth" "$n_depth" "$c_depth"
 row "  its first $slice puts" "$t_first" "$slice" "$c_first"
 row "  its last $slice puts" "$t_last" "$slice" "$c_last"
-printf '%-46s %10s KiB\n' "peak memory, msgreplay, $n_small records" "$rss_small"
-printf '%-46s %10s KiB\n' "peak memory, msgreplay, $n_depth records" "$rss_depth"
+printf '%-44s %7s KiB\n' "peak memory, msgreplay, $n_small records" "$rss_small"
+printf '%-44s %7s KiB\n' "peak memory, msgreplay, $n_depth records" "$rss_depth"
 
 echo
 echo "== Ratios (of times: the median of the ratios of runs made in turn)"
@@ -207,8 +207,8 @@ paired() {  # paired A B: median over the runs of A's seconds / B's seconds
 ratio() {  # ratio NAME VALUE [OP TARGET], OP "<=" or ">="
   awk -v n="$1" -v r="$2" -v op="${3:-}" -v t="${4:-}" 'BEGIN {
     met = (op == "<=") ? r <= t : r >= t
-    if (op == "") printf "%-46s %8.3f\n", n, r
-    else printf "%-46s %8.3f   target %s %s   %s\n", n, r, op, t, met ? "met" : "MISSED"
+    if (op == "") printf "%-44s %7.3f\n", n, r
+    else printf "%-44s %7.3f   target %s %s   %s\n", n, r, op, t, met ? "met" : "MISSED"
   }'
 }
 ratio "msgreplay / floor program" "$(paired main floor)" "<=" 2.0
