@@ -71,9 +71,24 @@ bool LockFile(FileHandle file, bool exclusive) {
 
 void UnlockFile(FileHandle file) { flock(Fd(file), LOCK_UN); }
 
+// On Linux, statx asks for the size and link count only. fstat asks for the
+// times as well, and a file whose times were read gets a fine-grained time
+// stamp, and so an inode update, on every later write (multigrain time
+// stamps, Linux 6.13): about 1 us more a put, measured in bench/.
 bool GetFileState(FileHandle file, FileState* state) {
-  struct stat info;
   errno = 0;
+#if defined(__linux__) && defined(STATX_SIZE)
+  struct statx details;
+  if (statx(Fd(file), "", AT_EMPTY_PATH, STATX_SIZE | STATX_NLINK,
+            &details) == 0) {
+    state->size = details.stx_size;
+    state->removed = details.stx_nlink == 0;
+    return true;
+  }
+  if (errno != ENOSYS) return false;
+  errno = 0;
+#endif
+  struct stat info;
   if (fstat(Fd(file), &info) != 0) return false;
   state->size = static_cast<uint64_t>(info.st_size);
   state->removed = info.st_nlink == 0;
