@@ -50,7 +50,15 @@ dev=$(basename "$disk")
 echo "disk:   $disk ($(df --output=fstype "$work" | tail -1)," \
   "rotational=$(cat "/sys/block/$dev/queue/rotational" 2>/dev/null || echo ?))," \
   "$(df -h --output=avail "$work" | tail -1 | tr -d ' ') free"
-echo "kernel: $(uname -r); load before: $(cut -d' ' -f1-3 /proc/loadavg)"
+# How much other work competed for the processors (load, and the share of
+# the last minute in which some task waited for one).
+contention() {
+  local pressure
+  pressure=$(sed -n 's/^some avg10=[^ ]* avg60=\([^ ]*\).*/\1/p' /proc/pressure/cpu 2>/dev/null)
+  echo "load $(cut -d' ' -f1-3 /proc/loadavg), cpu pressure ${pressure:-?}% over 60 s"
+}
+echo "kernel: $(uname -r)"
+echo "before: $(contention)"
 
 # --- inputs --------------------------------------------------------------------
 note "generating buffer files"
@@ -168,7 +176,7 @@ micro=$("$tools/readers_bench" --benchmark_min_time=0.5 2>&1 |
   grep -E '^(BM_|Benchmark|-)' || true)
 
 # --- report -------------------------------------------------------------------
-echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "after:  $(contention)"
 echo
 echo "== Figures (median of $repeat runs, $p_repeat for persistent; record data $size bytes, record $((size + 432)) bytes)"
 row() {  # row NAME SECONDS RECORDS [CPU_SECONDS [SPREAD]]
