@@ -91,17 +91,17 @@ else
   # A Wine server and services that outlive each test, started with no pipe
   # of ctest's: otherwise every test waits seconds for them to go. Killed,
   # with this prefix's programs, when the script ends.
-  wineserver -p </dev/null >/dev/null 2>&1
+  wineserver -p </dev/null >/dev/null 2>&1 || true
   trap 'wineserver -k 2>/dev/null || true' EXIT
-  "$wine_run" cmd /c exit 0 </dev/null >/dev/null 2>&1
+  "$wine_run" cmd /c exit 0 </dev/null >/dev/null 2>&1 || true
   echo "test.sh: Wine ready in $((SECONDS - started)) s" >&2
 
   cmake -S . -B build-win32 -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.toolchain.cmake"
   cmake --build build-win32
-  # The end-to-end cases run below, from the native build against the .exe.
-  ctest --test-dir build-win32 --output-on-failure --no-tests=error -E '^e2e_test$' ||
+  ctest --test-dir build-win32 --output-on-failure --no-tests=error ||
     failed+=("Windows unit tests")
+  # The end-to-end cases: the native test program runs msgreplay.exe.
 
   MSGREPLAY_COMMAND="'$wine_run' '$top/build-win32/msgreplay.exe'" \
     MSGREPLAY_PLATFORM=windows \
