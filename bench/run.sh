@@ -138,35 +138,42 @@ t_fsync=$(cat r/fsync.* | cut -d' ' -f1 | median)
 t_fdatasync=$(cat r/fdatasync.* | cut -d' ' -f1 | median)
 rm -f fsync.queue fdatasync.queue persistent.out
 
-# --- depth and memory: one run of n_depth records, one of n_small ---------------
-# The put counts come from the tool's own output, timed as it arrives.
-note "timing $n_depth records onto one queue"
-sync
-"$tools/put_clock" "$slice" $((n_depth - slice)) "$n_depth" -- \
-  "$bin/msgreplay" DEPTH.IN.ini >depth.clock
-sync
-"$tools/put_clock" "$n_small" -- "$bin/msgreplay" SMALL.IN.ini >small.clock
-for run in depth small; do
-  [[ $(awk '$1 == "end" {print $6}' $run.clock) == 0 ]] || fail "the $run run failed"
+# --- depth and memory: runs of n_depth records, and of n_small -------------------
+# The put counts come from the tool's own output, timed as it arrives. Each
+# run starts on an emptied queue.
+d_repeat=$(((repeat + 1) / 2))
+note "timing $n_depth records onto one queue, $d_repeat runs"
+# slices FILE: the put_clock output turned into one line for each slice of
+# puts: "wall 0 0 user system", the format measure writes.
+slices() {
+  awk '$1 != "end" {print $2 - w, 0, 0, $3 - u, $4 - s; w = $2; u = $3; s = $4}' "$1"
+}
+for ((i = 1; i <= d_repeat; i++)); do
+  "$bin/localqm" clear BENCH.QM DEPTH.IN >/dev/null
+  sync
+  "$tools/put_clock" $(seq "$slice" "$slice" "$n_depth") -- \
+    "$bin/msgreplay" DEPTH.IN.ini >depth.clock.$i
+  expect_depth DEPTH.IN "$n_depth"
+  "$bin/localqm" clear BENCH.QM SMALL.IN >/dev/null
+  sync
+  "$tools/put_clock" "$n_small" -- "$bin/msgreplay" SMALL.IN.ini >small.clock.$i
+  expect_depth SMALL.IN "$n_small"
+  for run in depth small; do
+    awk '$1 == "end" {print $2, $5, $6, $3, $4}' $run.clock.$i >r/$run.$i
+    [[ $(cut -d' ' -f3 r/$run.$i) == 0 ]] || fail "the $run run failed"
+  done
+  slices depth.clock.$i | head -1 >r/first.$i
+  slices depth.clock.$i | tail -1 >r/last.$i
 done
-expect_depth DEPTH.IN "$n_depth"
-expect_depth SMALL.IN "$n_small"
-at() { awk -v m="$2" -v f="$3" '$1 == m {print $f}' "$1"; }  # at FILE MARK FIELD
-t_depth=$(at depth.clock end 2)
-t_first=$(at depth.clock "$slice" 2)
-t_last=$(awk -v a="$(at depth.clock $((n_depth - slice)) 2)" \
-  -v b="$(at depth.clock "$n_depth" 2)" 'BEGIN {printf "%.6f", b - a}')
-# Processor seconds of the same slices, which other load on the machine
-# does not stretch.
-c_first=$(awk -v u="$(at depth.clock "$slice" 3)" -v s="$(at depth.clock "$slice" 4)" \
-  'BEGIN {printf "%.2f", u + s}')
-c_last=$(awk -v u0="$(at depth.clock $((n_depth - slice)) 3)" \
-  -v s0="$(at depth.clock $((n_depth - slice)) 4)" \
-  -v u1="$(at depth.clock "$n_depth" 3)" -v s1="$(at depth.clock "$n_depth" 4)" \
-  'BEGIN {printf "%.2f", u1 + s1 - u0 - s0}')
-c_depth=$(awk '$1 == "end" {printf "%.2f", $3 + $4}' depth.clock)
-rss_depth=$(at depth.clock end 5)
-rss_small=$(at small.clock end 5)
+field() { cut -d' ' -f"$2" r/"$1".* | median; }  # field NAME N: its median
+t_depth=$(field depth 1)
+t_first=$(field first 1)
+t_last=$(field last 1)
+c_depth=$(cpu depth)
+c_first=$(cpu first)
+c_last=$(cpu last)
+rss_depth=$(field depth 2)
+rss_small=$(field small 2)
 "$bin/localqm" clear BENCH.QM DEPTH.IN >/dev/null
 rm -f depth.buf main.buf
 
@@ -178,7 +185,7 @@ micro=$("$tools/readers_bench" --benchmark_min_time=0.5 2>&1 |
 # --- report -------------------------------------------------------------------
 echo "after:  $(contention)"
 echo
-echo "== Figures (median of $repeat runs, $p_repeat for persistent; record data $size bytes, record $((size + 432)) bytes)"
+echo "== Figures (median of $repeat runs, $p_repeat for persistent, $d_repeat for depth; record data $size bytes, record $((size + 432)) bytes)"
 row() {  # row NAME SECONDS RECORDS [CPU_SECONDS [SPREAD]]
   awk -v n="$1" -v t="$2" -v r="$3" -v c="${4:-}" -v s="${5:-}" 'BEGIN {
     printf "%-44s %7.3f s %8.0f rec/s %8.2f us/rec", n, t, r / t, t / r * 1e6
@@ -194,22 +201,28 @@ row "cat to /dev/null" "$t_cat" "$n_main" "$(cpu cat)" "$(spread cat)"
 row "msgreplay, $n_persistent records, persistent" "$t_persistent" "$n_persistent" "$(cpu persistent)" "$(spread persistent)"
 row "floor: one write and one fsync a record" "$t_fsync" "$n_persistent" "$(cpu fsync)" "$(spread fsync)"
 row "floor: one write and one fdatasync a record" "$t_fdatasync" "$n_persistent" "$(cpu fdatasync)" "$(spread fdatasync)"
-row "msgreplay, $n_depth records onto one queue" "$t_depth" "$n_depth" "$c_depth"
-row "  its first $slice puts" "$t_first" "$slice" "$c_first"
-row "  its last $slice puts" "$t_last" "$slice" "$c_last"
-printf '%-44s %7s KiB\n' "peak memory, msgreplay, $n_small records" "$rss_small"
-printf '%-44s %7s KiB\n' "peak memory, msgreplay, $n_depth records" "$rss_depth"
+row "msgreplay, $n_depth records onto one queue" "$t_depth" "$n_depth" "$c_depth" "$(spread depth)"
+row "  its first $slice puts" "$t_first" "$slice" "$c_first" "$(spread first)"
+row "  its last $slice puts" "$t_last" "$slice" "$c_last" "$(spread last)"
+printf '%-44s %7s KiB  runs %s KiB\n' "peak memory, msgreplay, $n_small records" "$rss_small" \
+  "$(cut -d' ' -f2 r/small.* | sort -n | sed -n '1p;$p' | paste -sd-)"
+printf '%-44s %7s KiB  runs %s KiB\n' "peak memory, msgreplay, $n_depth records" "$rss_depth" \
+  "$(cut -d' ' -f2 r/depth.* | sort -n | sed -n '1p;$p' | paste -sd-)"
+echo "processor seconds of each $slice puts in turn, each run of $n_depth:"
+for ((i = 1; i <= d_repeat; i++)); do
+  slices depth.clock.$i | awk '{printf " %.2f", $4 + $5} END {print ""}'
+done
 
 echo
 echo "== Ratios (of times: the median of the ratios of runs made in turn)"
 # Runs of two programs made one after the other meet the same conditions on
 # the machine; each time ratio is the median of such pairs.
-paired() {  # paired A B: median over the runs of A's seconds / B's seconds
+paired() {  # paired A B [cpu]: median over the runs of A's seconds / B's
   local i
   for i in r/"$1".*; do
     i=${i##*.}
-    awk -v a="$(cut -d' ' -f1 r/"$1".$i)" -v b="$(cut -d' ' -f1 r/"$2".$i)" \
-      'BEGIN {print a / b}'
+    paste -d' ' r/"$1".$i r/"$2".$i |
+      awk -v cpu="${3:-}" '{print cpu == "" ? $1 / $6 : ($4 + $5) / ($9 + $10)}'
   done | median
 }
 ratio() {  # ratio NAME VALUE [OP TARGET], OP "<=" or ">="
@@ -225,10 +238,8 @@ ratio "msgreplay / locked floor" "$(paired main locked)"
 ratio "msgreplay / cat" "$(paired main cat)"
 ratio "persistent put rate / fsync floor rate" "$(paired fsync persistent)" ">=" 0.8
 ratio "persistent put rate / fdatasync floor rate" "$(paired fdatasync persistent)"
-ratio "last $slice puts / first $slice puts" \
-  "$(awk -v a="$t_last" -v b="$t_first" 'BEGIN {print a / b}')" "<=" 1.2
-ratio "  the same in processor time" \
-  "$(awk -v a="$c_last" -v b="$c_first" 'BEGIN {print a / b}')"
+ratio "last $slice puts / first $slice puts" "$(paired last first)" "<=" 1.2
+ratio "  the same in processor time" "$(paired last first cpu)"
 ratio "peak memory $n_depth / $n_small records" \
   "$(awk -v a="$rss_depth" -v b="$rss_small" 'BEGIN {print a / b}')" "<=" 1.05
 
