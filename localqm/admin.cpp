@@ -21,16 +21,11 @@ bool CheckName(const std::string& name, const char* what, std::string* error) {
   return false;
 }
 
-bool IsDirectory(const std::string& path) {
-  std::error_code ignored;
-  return fs::is_directory(path, ignored);
-}
-
 bool FindQmgr(const std::string& root, const std::string& qmgr,
               std::string* folder, std::string* error) {
   if (!CheckName(qmgr, "queue manager", error)) return false;
   *folder = QmgrFolder(root, qmgr);
-  if (IsDirectory(*folder)) return true;
+  if (platform::IsFolder(*folder)) return true;
   *error =
       "queue manager " + qmgr + " does not exist (no folder " + *folder + ")";
   return false;
@@ -43,7 +38,7 @@ bool FindQueue(const std::string& root, const std::string& qmgr,
   if (!FindQmgr(root, qmgr, &qmgr_folder, error)) return false;
   if (!CheckName(queue, "queue", error)) return false;
   *folder = QueueFolder(qmgr_folder, queue);
-  if (IsDirectory(*folder)) return true;
+  if (platform::IsFolder(*folder)) return true;
   *error = "queue " + queue + " does not exist on queue manager " + qmgr +
            " (no folder " + *folder + ")";
   return false;
@@ -114,7 +109,7 @@ bool DefineQueue(const std::string& root, const std::string& qmgr,
   std::string folder = QueueFolder(qmgr_folder, queue);
   std::string exists = "queue " + queue + " already exists on queue manager " +
                        qmgr + " (" + folder + ")";
-  if (IsDirectory(folder)) {
+  if (platform::IsFolder(folder)) {
     *error = exists;
     return false;
   }
@@ -133,7 +128,7 @@ bool DefineQueue(const std::string& root, const std::string& qmgr,
   }
   fs::rename(temporary, folder, failure);
   if (failure) {
-    *error = IsDirectory(folder)
+    *error = platform::IsFolder(folder)
                  ? exists
                  : "cannot create " + folder + ": " + failure.message();
     fs::remove_all(temporary, failure);
@@ -194,7 +189,7 @@ bool ListQueues(const std::string& root, const std::string& qmgr,
                           suffix) != 0 ||
         !DecodeName(file_name.substr(0, file_name.size() - suffix.size()),
                     &info.name) ||
-        !IsDirectory(entry.path().string())) {
+        !platform::IsFolder(entry.path().string())) {
       continue;
     }
     std::string folder = entry.path().string();

@@ -189,6 +189,9 @@ TEST(MqconnTest, ReasonCodes) {
       {"blank with no default file", "", empty_root.c_str(), MQCC_FAILED,
        MQRC_Q_MGR_NAME_ERROR},
       {"not defined", "QM9", nullptr, MQCC_FAILED, MQRC_Q_MGR_NAME_ERROR},
+      // Names are case-sensitive, also where file names are not.
+      {"its name in other letter case", "qm1", nullptr, MQCC_FAILED,
+       MQRC_Q_MGR_NAME_ERROR},
       {"not a valid name", "QM 1", nullptr, MQCC_FAILED, MQRC_Q_MGR_NAME_ERROR},
       {"a path as a name", "../QM1.qmgr", nullptr, MQCC_FAILED,
        MQRC_Q_MGR_NAME_ERROR},
@@ -265,6 +268,11 @@ TEST(MqopenTest, ReasonCodesInOrder) {
        MQRC_UNKNOWN_OBJECT_Q_MGR},
       {"queue not defined",
        [](Call& c) { SetField(c.od.ObjectName, 48, "NOPE"); },
+       MQRC_UNKNOWN_OBJECT_NAME},
+      {"queue name in other letter case",
+       [queue](Call& c) {
+         SetField(c.od.ObjectName, 48, "t" + queue.substr(1));
+       },
        MQRC_UNKNOWN_OBJECT_NAME},
       {"queue name not valid",
        [](Call& c) { SetField(c.od.ObjectName, 48, "T 1"); },

@@ -50,11 +50,6 @@ void PadField(char* field, size_t width, const std::string& text) {
   std::memcpy(field, text.data(), std::min(width, text.size()));
 }
 
-bool IsDirectory(const std::string& path) {
-  std::error_code ignored;
-  return std::filesystem::is_directory(path, ignored);
-}
-
 bool Exists(const std::string& path) {
   std::error_code ignored;
   return std::filesystem::exists(path, ignored);
@@ -179,7 +174,7 @@ extern "C" void MQENTRY MQCONN(PMQCHAR QMgrName, PMQHCONN Hconn,
   std::string root = DefaultRoot();
   std::string name = NameFromField(QMgrName, MQ_Q_MGR_NAME_LENGTH);
   if (name.empty()) name = DefaultQmgrName(root);
-  if (!IsValidName(name) || !IsDirectory(QmgrFolder(root, name))) {
+  if (!IsValidName(name) || !platform::IsFolder(QmgrFolder(root, name))) {
     return SetResult(CompCode, Reason, MQCC_FAILED, MQRC_Q_MGR_NAME_ERROR);
   }
   std::string folder = QmgrFolder(root, name);
@@ -229,7 +224,7 @@ extern "C" void MQENTRY MQOPEN(MQHCONN Hconn, PMQVOID ObjDesc, MQLONG Options,
   }
   std::string queue = NameFromField(od.ObjectName, MQ_Q_NAME_LENGTH);
   std::string folder = QueueFolder(connection.folder, queue);
-  if (!IsValidName(queue) || !IsDirectory(folder)) {
+  if (!IsValidName(queue) || !platform::IsFolder(folder)) {
     return SetResult(CompCode, Reason, MQCC_FAILED, MQRC_UNKNOWN_OBJECT_NAME);
   }
   auto open = std::make_unique<OpenQueue>();

@@ -66,6 +66,10 @@ void SetFlushObserver(FlushObserver observer);
 
 bool RemoveFile(const std::string& path);
 
+// Whether path is a folder whose own name is exactly the last part of path,
+// letter case included: names are case-sensitive, Windows file names not.
+bool IsFolder(const std::string& path);
+
 // The text of the last failed call's error number, for messages.
 std::string LastErrorText();
 

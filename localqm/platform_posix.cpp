@@ -79,8 +79,8 @@ bool GetFileState(FileHandle file, FileState* state) {
   errno = 0;
 #if defined(__linux__) && defined(STATX_SIZE)
   struct statx details;
-  if (statx(Fd(file), "", AT_EMPTY_PATH, STATX_SIZE | STATX_NLINK,
-            &details) == 0) {
+  if (statx(Fd(file), "", AT_EMPTY_PATH, STATX_SIZE | STATX_NLINK, &details) ==
+      0) {
     state->size = details.stx_size;
     state->removed = details.stx_nlink == 0;
     return true;
@@ -178,6 +178,11 @@ void SetFlushObserver(FlushObserver observer) { flush_observer = observer; }
 bool RemoveFile(const std::string& path) {
   errno = 0;
   return unlink(path.c_str()) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::string LastErrorText() {

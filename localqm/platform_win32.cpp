@@ -58,9 +58,10 @@ bool Succeed() {
 
 OpenResult Open(const std::string& path, DWORD access, DWORD disposition,
                 FileHandle* file) {
-  HANDLE handle = CreateFileA(
-      path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE handle =
+      CreateFileA(path.c_str(), access,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     Fail();
     switch (last_error) {
@@ -98,10 +99,10 @@ bool NameMovedOn(FileHandle file, const BY_HANDLE_FILE_INFORMATION& info) {
     if (found == opened_paths.end()) return false;
     path = found->second;
   }
-  HANDLE now = CreateFileA(
-      path.c_str(), FILE_READ_ATTRIBUTES,
-      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE now =
+      CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (now == INVALID_HANDLE_VALUE) return true;
   BY_HANDLE_FILE_INFORMATION there;
   bool same = GetFileInformationByHandle(now, &there) && SameFile(info, there);
@@ -141,7 +142,8 @@ void CloseFile(FileHandle file) {
 bool LockFile(FileHandle file, bool exclusive) {
   OVERLAPPED at = FromStart();
   DWORD flags = exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0;
-  if (!LockFileEx(Handle(file), flags, 0, MAXDWORD, MAXDWORD, &at)) return Fail();
+  if (!LockFileEx(Handle(file), flags, 0, MAXDWORD, MAXDWORD, &at))
+    return Fail();
   return Succeed();
 }
 
@@ -241,9 +243,22 @@ void SetFlushObserver(FlushObserver observer) { flush_observer = observer; }
 // A removed file that is still open elsewhere keeps its name on Windows
 // until the last handle closes, and the name cannot be made again until
 // then. Moving it aside first frees the name at once, as unlink does.
+bool IsFolder(const std::string& path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+  // The search gives the name as it stands on disk, whatever case was asked.
+  size_t slash = path.find_last_of("/\\");
+  std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  return last == found.cFileName;
+}
+
 bool RemoveFile(const std::string& path) {
-  std::string aside = path + ".removed-" + std::to_string(GetCurrentProcessId()) +
-                      "-" + std::to_string(++removed_count);
+  std::string aside = path + ".removed-" +
+                      std::to_string(GetCurrentProcessId()) + "-" +
+                      std::to_string(++removed_count);
   const std::string& doomed =
       MoveFileExA(path.c_str(), aside.c_str(), 0) ? aside : path;
   if (!DeleteFileA(doomed.c_str())) return Fail();
