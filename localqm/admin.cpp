@@ -76,6 +76,15 @@ std::string TornNote(const ScanResult& scan, uint64_t size) {
          "), cut by the next put";
 }
 
+// Where file names ignore letter case (Windows), a name's folder can be
+// taken by a name that differs from it only in case.
+std::string CaseClash(const char* what, const std::string& name,
+                      const std::string& folder) {
+  return std::string(what) + " " + name +
+         " cannot be made: its folder is taken by a name that differs only "
+         "in letter case (" +
+         folder + ")";
+}
 }  // namespace
 
 bool CreateQmgr(const std::string& root, const std::string& qmgr,
@@ -89,9 +98,10 @@ bool CreateQmgr(const std::string& root, const std::string& qmgr,
   }
   std::string folder = QmgrFolder(root, qmgr);
   if (!fs::create_directory(folder, failure)) {
-    *error = failure
-                 ? "cannot create " + folder + ": " + failure.message()
-                 : "queue manager " + qmgr + " already exists (" + folder + ")";
+    *error = failure ? "cannot create " + folder + ": " + failure.message()
+             : platform::IsFolder(folder)
+                 ? "queue manager " + qmgr + " already exists (" + folder + ")"
+                 : CaseClash("queue manager", qmgr, folder);
     return false;
   }
   return !make_default ||
@@ -128,8 +138,10 @@ bool DefineQueue(const std::string& root, const std::string& qmgr,
   }
   fs::rename(temporary, folder, failure);
   if (failure) {
-    *error = platform::IsFolder(folder)
-                 ? exists
+    std::error_code ignored;
+    *error = platform::IsFolder(folder) ? exists
+             : fs::exists(folder, ignored)
+                 ? CaseClash("queue", queue, folder)
                  : "cannot create " + folder + ": " + failure.message();
     fs::remove_all(temporary, failure);
     return false;
