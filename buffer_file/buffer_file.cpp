@@ -115,6 +115,18 @@ int ReadNextRecord(MQLONG* length, MQBYTE* buffer) {
   return RECORD_READ;
 }
 
+void ResetRecordReader() {
+  memset(RecordBuffer, 0, sizeof RecordBuffer);
+  RecordLength = 0;
+  RecordHeader = nullptr;
+  RecordMsgDesc = nullptr;
+  RecordNumber = 0;
+  RecordOffset = 0;
+  RecordPrefix = 0;
+  RecordBytesRead = 0;
+  RecordReadErrno = 0;
+}
+
 void ShowRecordFault(int result, const char* path) {
   switch (result) {
     case RECORD_BAD_LENGTH:

@@ -40,7 +40,7 @@ extern FILE* BufferFile;
 // offset of its length prefix, its length prefix as read (valid or not), how
 // many of its body bytes were read, and the error number of a failed read.
 // The offset of each prefix follows from the record before it, so reading
-// another file from its first byte starts with RecordNumber set back to 0.
+// another file from its first byte starts with ResetRecordReader.
 extern int RecordNumber;
 extern long RecordOffset;
 extern MQLONG RecordPrefix;
@@ -62,6 +62,10 @@ extern int RecordReadErrno;
 // of the cut record (the body is read straight into the buffer). After a
 // damaged-file result the file is not read further.
 int ReadNextRecord(MQLONG* length, MQBYTE* buffer);
+
+// Puts the reader back as at the start of a run, to read another file from
+// its first record: RecordBuffer all NUL, both pointers null, the counts 0.
+void ResetRecordReader();
 
 // Prints the one message for a damaged-file result (RECORD_BAD_LENGTH,
 // RECORD_CUT_SHORT or RECORD_UNREADABLE) of the file at path.

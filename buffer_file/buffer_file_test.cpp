@@ -45,18 +45,6 @@ string ResultName(int result) {
   return "?" + std::to_string(result);
 }
 
-void ResetReader() {
-  memset(RecordBuffer, 0, sizeof RecordBuffer);
-  RecordLength = 0;
-  RecordHeader = nullptr;
-  RecordMsgDesc = nullptr;
-  RecordNumber = 0;
-  RecordOffset = 0;
-  RecordPrefix = 0;
-  RecordBytesRead = 0;
-  RecordReadErrno = 0;
-}
-
 // Reads BufferFile as the driver does, up to the first result other than
 // RECORD_READ, and checks on the way what each call leaves behind.
 std::vector<Call> ReadAll(const string& file, const string& path) {
@@ -96,7 +84,7 @@ class BufferFileTest : public testing::Test {
     path_ = (fs::temp_directory_path() /
              ("msgreplay_buffer_" + std::to_string(tick) + ".buf"))
                 .string();
-    ResetReader();
+    ResetRecordReader();
   }
   void TearDown() override {
     if (BufferFile != nullptr) fclose(BufferFile);
@@ -107,7 +95,7 @@ class BufferFileTest : public testing::Test {
 
   std::vector<Call> ReadFileOf(const string& bytes) {
     if (BufferFile != nullptr) fclose(BufferFile);
-    ResetReader();
+    ResetRecordReader();
     WriteFile(path_, bytes);
     BufferFile = OpenInputFile(path_.c_str());
     EXPECT_NE(BufferFile, nullptr);
@@ -348,7 +336,7 @@ TEST(BufferFileReadError, AFailingReadIsReportedWithItsErrorNumber) {
   };
   for (const FailCase& c : cases) {
     SCOPED_TRACE(c.what);
-    ResetReader();
+    ResetRecordReader();
     FailingSource source{c.before, 0};
     cookie_io_functions_t io = {ReadThenFail, nullptr, nullptr, nullptr};
     BufferFile = fopencookie(&source, "rb", io);

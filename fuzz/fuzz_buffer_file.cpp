@@ -15,19 +15,6 @@ static uint32_t LE32At(const uint8_t* bytes) {
          (uint32_t)bytes[2] << 16 | (uint32_t)bytes[3] << 24;
 }
 
-// The run-wide state of the reader, as at the start of a run.
-static void ResetReader() {
-  memset(RecordBuffer, 0, sizeof RecordBuffer);
-  RecordLength = 0;
-  RecordHeader = nullptr;
-  RecordMsgDesc = nullptr;
-  RecordNumber = 0;
-  RecordOffset = 0;
-  RecordPrefix = 0;
-  RecordBytesRead = 0;
-  RecordReadErrno = 0;
-}
-
 // What the driver does with a record: copy its descriptor and hand its data
 // to MQPUT, which reads every byte of it.
 static void UseRecord() {
@@ -42,7 +29,7 @@ static void UseRecord() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::SilenceStdio();
   fuzz::WriteInput(data, size);
-  ResetReader();
+  ResetRecordReader();
   BufferFile = OpenInputFile(fuzz::InputPath().c_str());
   FUZZ_CHECK(BufferFile != nullptr);
 
