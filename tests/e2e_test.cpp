@@ -1,137 +1,41 @@
 // End to end: the built msgreplay against localqm in a scratch root. Each
 // case compares standard output, standard error and the exit status byte for
-// byte, and reads the queue's messages file back.
-//
-// MSGREPLAY_COMMAND  how to start the program (default: the native build's);
-//                    e.g. "wine /path/msgreplay.exe"
-// MSGREPLAY_PLATFORM "windows" to expect what a Windows build gives: CR LF
-//                    line ends, error number 13 for a directory, and only
-//                    the low 8 bits of a status (as Wine passes them on)
+// byte, and reads the queue's messages file back. The same cases run against
+// the Windows build under Wine (MSGREPLAY_COMMAND, MSGREPLAY_PLATFORM: see
+// replay_fixture.h).
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <string.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "tests/expected_output.h"
-#include "tests/record_builder.h"
-#include "tests/run_program.h"
+#include "tests/replay_fixture.h"
 
 namespace fs = std::filesystem;
 using namespace testing_records;
 
 namespace {
 
-bool OnWindows() {
-  const char* platform = getenv("MSGREPLAY_PLATFORM");
-  return platform != nullptr && strcmp(platform, "windows") == 0;
-}
-
-std::string ProgramCommand() {
-  const char* command = getenv("MSGREPLAY_COMMAND");
-  if (command != nullptr && *command != '\0') return command;
-  return Quote(MSGREPLAY_PROGRAM);
-}
-
-std::string Console(const std::string& text) {
-  return OnWindows() ? WithCrLf(text) : text;
-}
-
-int ConnectStatus(int reason) {
-  if (OnWindows()) return reason & 0xFF;
-  return (reason & 0xFF) == 0 ? 255 : reason & 0xFF;
-}
-
-int DirectoryErrno() { return OnWindows() ? 13 : 21; }
-
-std::string Padded(const std::string& name) {
-  return name + std::string(48 - name.size(), ' ');
-}
-
-// One message as the queue's messages file holds it.
-struct Stored {
-  std::string header;  // 428 bytes
-  std::string data;
-};
-
-std::vector<Stored> ReadQueue(const fs::path& messages) {
-  std::vector<Stored> stored;
-  const std::string bytes = ReadFile(messages.string());
-  size_t at = 0;
-  while (at + 4 <= bytes.size()) {
-    uint32_t length = 0;
-    for (int i = 3; i >= 0; i--)
-      length = (length << 8) | static_cast<unsigned char>(bytes[at + i]);
-    EXPECT_GE(length, 428u);
-    EXPECT_LE(at + 4 + length, bytes.size()) << "a torn message";
-    if (length < 428 || at + 4 + length > bytes.size()) break;
-    stored.push_back(
-        {bytes.substr(at + 4, 428), bytes.substr(at + 432, length - 428)});
-    at += 4 + length;
-  }
-  EXPECT_EQ(at, bytes.size()) << "stray bytes after the last message";
-  return stored;
-}
-
-class EndToEnd : public ::testing::Test {
+class EndToEnd : public ReplayFixture {
  protected:
-  void SetUp() override {
-    dir_ =
-        fs::temp_directory_path() /
-        ("msgreplay_e2e_" +
-         std::string(
-             ::testing::UnitTest::GetInstance()->current_test_info()->name()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    root_ = dir_ / "qmgrs";
-    buffer_ = (dir_ / "messages.buf").string();
-    SetEnv("LOCALQM_ROOT", root_.string());
-    Localqm({"create", "QM1"});
-    Localqm({"define", "QM1", "TARGET.Q"});
+  // A settings file with CR LF line ends, as a Windows editor writes it.
+  std::string CrLfSettings(const std::string& buffer,
+                           const std::string& queue = "TARGET.Q",
+                           const std::string& qmgr = "QM1") {
+    std::string path = Settings(buffer, queue, "REPLY.Q", qmgr);
+    WriteFile(path, WithCrLf(ReadFile(path)));
+    return path;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
+  // The localqm program, as a user sets up a queue manager.
   void Localqm(const std::vector<std::string>& args) {
-    std::vector<std::string> all = {"--root", root_.string()};
+    std::vector<std::string> all = {"--root", root_};
     all.insert(all.end(), args.begin(), args.end());
     fs::create_directories(dir_ / "localqm");
     RunResult r = RunProgram(Quote(LOCALQM_PROGRAM), all, dir_ / "localqm");
     ASSERT_EQ(r.status, 0) << r.err;
   }
-
-  std::string Settings(const std::string& queue, const std::string& qmgr,
-                       const std::string& buffer) {
-    std::string path = (dir_ / "channel.ini").string();
-    WriteFile(path, "MessageBufferFile=" + buffer + "\r\nInQueue=" + queue +
-                        "\r\nOutQueue=REPLY.Q\r\nQueueMgr=" + qmgr + "\r\n");
-    return path;
-  }
-
-  RunResult Replay(const std::vector<std::string>& args) {
-    return RunProgram(ProgramCommand(), args, dir_);
-  }
-
-  std::vector<Stored> Queue(const std::string& name = "TARGET.Q") {
-    return ReadQueue(root_ / "QM1.qmgr" / (name + ".queue") / "messages");
-  }
-
-  fs::path dir_;
-  fs::path root_;
-  std::string buffer_;
 };
-
-const char kConnected[] = "\nConnecting to Queue Mgr: [QM1]\nConnected to QM1";
-
-std::string Shown(const Message& m) {
-  return ShownHeader(m.remote_q, m.remote_qmgr, m.reply_to_q, m.reply_to_qmgr,
-                     m.msg_type, m.msg_id, m.correl_id, m.put_date, m.put_time);
-}
-
-std::string PutLine(int count) {
-  return "\nMQPUT " + std::to_string(count) + " message in [TARGET.Q]";
-}
 
 TEST_F(EndToEnd, ReplaysEveryRecordOntoTheQueue) {
   Message datagram;
@@ -151,34 +55,17 @@ TEST_F(EndToEnd, ReplaysEveryRecordOntoTheQueue) {
   persistent.data = std::string(9572, 'p');  // the most a record can carry
   Message no_data;
   no_data.msg_id = "EMPTY-4";
-  const std::vector<Message> records = {datagram, request, persistent, no_data};
-  std::string file;
-  for (const Message& m : records) file += Record(m);
-  WriteFile(buffer_, file);
+  WriteFile(buffer_, FileOf({datagram, request, persistent, no_data}));
 
-  RunResult r = Replay({Settings("TARGET.Q", "QM1", buffer_)});
+  RunResult r = Replay({CrLfSettings(buffer_), "ignored", "arguments"});
 
   EXPECT_EQ(r.err, "");
-  EXPECT_EQ(r.out, Console(kConnected + Shown(datagram) + PutLine(1) +
-                           Shown(request) + PutLine(2) + Shown(persistent) +
-                           PutLine(3) + Shown(no_data)));
+  EXPECT_EQ(r.out,
+            Console(ConnectedTo() + ShownFor(datagram) + PutLine(1) +
+                    ShownFor(request) + PutLine(2) + ShownFor(persistent) +
+                    PutLine(3) + ShownFor(no_data)));
   EXPECT_EQ(r.status, 0);
-
-  std::vector<Stored> stored = Queue();
-  ASSERT_EQ(stored.size(), 3u);
-  for (size_t i = 0; i < stored.size(); i++) {
-    SCOPED_TRACE(i);
-    const std::string saved = Header(records[i]);
-    const std::string& got = stored[i].header;
-    EXPECT_EQ(got.substr(0, 8), std::string("XQH \x01\0\0\0", 8));
-    EXPECT_EQ(got.substr(8, 48), Padded("TARGET.Q"));
-    EXPECT_EQ(got.substr(56, 48), Padded("QM1"));
-    // Up to BackoutCount the descriptor is the record's own.
-    EXPECT_EQ(Hex(got.substr(104, 96)), Hex(saved.substr(104, 96)));
-    EXPECT_EQ(got.substr(204, 48), Padded("REPLY.Q"));
-    EXPECT_EQ(got.substr(252, 48), Padded("QM1"));
-    EXPECT_EQ(stored[i].data, records[i].data);
-  }
+  ExpectQueueHolds(Queue(), {datagram, request, persistent});
 }
 
 struct Outcome {
@@ -195,7 +82,7 @@ TEST_F(EndToEnd, EachFailureEndsWithItsOwnStatusAndKeepsWhatWasPut) {
   Message m;
   m.data = "payload";
   const std::string one = Record(m);
-  const std::string shown = Shown(m);
+  const std::string shown = ShownFor(m);
   const std::string connected = "\nConnected to QM1";
   const std::vector<Outcome> cases = {
       {"unknown queue manager",
@@ -219,7 +106,7 @@ TEST_F(EndToEnd, EachFailureEndsWithItsOwnStatusAndKeepsWhatWasPut) {
        "SMALL.Q",
        "QM1",
        one + one,
-       connected + shown + "\nMQPUT 1 message in [SMALL.Q]" + shown +
+       connected + shown + PutLine(1, "SMALL.Q") + shown +
            "MQPUT ended with reason code 2053\n",
        0,
        1},
@@ -253,22 +140,22 @@ TEST_F(EndToEnd, EachFailureEndsWithItsOwnStatusAndKeepsWhatWasPut) {
   };
   for (const Outcome& c : cases) {
     SCOPED_TRACE(c.name);
-    Localqm({"clear", "QM1", "TARGET.Q"});
+    Clear();
     if (!c.localqm.empty()) Localqm(c.localqm);
     WriteFile(buffer_, c.file);
-    RunResult r = Replay({Settings(c.queue, c.qmgr, buffer_)});
+    RunResult r = Replay(CrLfSettings(buffer_, c.queue, c.qmgr));
     EXPECT_EQ(r.out,
               Console("\nConnecting to Queue Mgr: [" + c.qmgr + "]" + c.out));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, c.status);
-    EXPECT_EQ(Queue(c.queue).size(), c.stored);
+    EXPECT_EQ(ReadStored(MessagesPath(c.queue)).size(), c.stored);
   }
 }
 
 TEST_F(EndToEnd, StoppedQueueManagerRefusesTheConnect) {
   Localqm({"stop", "QM1"});
   WriteFile(buffer_, "");
-  RunResult r = Replay({Settings("TARGET.Q", "QM1", buffer_)});
+  RunResult r = Replay(CrLfSettings(buffer_));
   EXPECT_EQ(r.out, Console("\nConnecting to Queue Mgr: [QM1]"
                            "MQCONN ended with reason code 2059\n"));
   EXPECT_EQ(r.status, ConnectStatus(2059));
@@ -278,10 +165,9 @@ TEST_F(EndToEnd, BufferFileThatCannotBeOpened) {
   const std::string missing = (dir_ / "missing.buf").string();
   for (const auto& c : {std::make_pair(missing, 2),
                         std::make_pair(dir_.string(), DirectoryErrno())}) {
-    RunResult r = Replay({Settings("TARGET.Q", "QM1", c.first)});
-    EXPECT_EQ(r.out,
-              Console(std::string(kConnected) + "\nError opening [" + c.first +
-                      "].  Error code: " + std::to_string(c.second)));
+    RunResult r = Replay(CrLfSettings(c.first));
+    EXPECT_EQ(r.out, Console(ConnectedTo() + "\nError opening [" + c.first +
+                             "].  Error code: " + std::to_string(c.second)));
     EXPECT_EQ(r.status, 3);
   }
 }
@@ -289,7 +175,7 @@ TEST_F(EndToEnd, BufferFileThatCannotBeOpened) {
 TEST_F(EndToEnd, MissingSettingsFileConnectsToTheDefaultQueueManager) {
   Localqm({"create", "DEFAULT.QM", "--default"});
   const std::string path = (dir_ / "absent.ini").string();
-  RunResult r = Replay({path});
+  RunResult r = Replay(path);
   EXPECT_EQ(r.err, Console("\nUnable to open " + path + ".  Error #: 2"));
   // An empty queue manager name is the default one; an empty queue name is
   // no queue.
@@ -301,7 +187,7 @@ TEST_F(EndToEnd, MissingSettingsFileConnectsToTheDefaultQueueManager) {
 TEST_F(EndToEnd, SettingsTooLongStopBeforeConnecting) {
   const std::string path = (dir_ / "channel.ini").string();
   WriteFile(path, "QueueMgr=" + std::string(49, 'M') + "\n");
-  RunResult r = Replay({path});
+  RunResult r = Replay(path);
   EXPECT_EQ(r.err, Console("\nQueueMgr [" + std::string(49, 'M') +
                            "] is longer than 48 characters"));
   EXPECT_EQ(r.out, "");
@@ -315,19 +201,19 @@ TEST_F(EndToEnd, WithoutAnArgumentTheDefaultSettingsFileIsRead) {
   const bool had_one = fs::exists(default_path);
   if (had_one) fs::copy_file(default_path, saved);
   Message m;
+  m.msg_id = "DEFAULT-SETTINGS";
   m.data = "from the default settings";
   WriteFile(buffer_, Record(m));
-  fs::copy_file(Settings("TARGET.Q", "QM1", buffer_), default_path,
+  fs::copy_file(CrLfSettings(buffer_), default_path,
                 fs::copy_options::overwrite_existing);
-  RunResult r = Replay({});
+  RunResult r = Replay(std::vector<std::string>{});
   if (had_one)
     fs::copy_file(saved, default_path, fs::copy_options::overwrite_existing);
   else
     fs::remove(default_path);
-  EXPECT_EQ(r.out, Console(kConnected + Shown(m) + PutLine(1)));
+  EXPECT_EQ(r.out, Console(ConnectedTo() + ShownFor(m) + PutLine(1)));
   EXPECT_EQ(r.status, 0);
-  ASSERT_EQ(Queue().size(), 1u);
-  EXPECT_EQ(Queue()[0].data, m.data);
+  ExpectQueueHolds(Queue(), {m});
 }
 
 }  // namespace

@@ -1,11 +1,18 @@
 // A scratch localqm root with queue manager QM1 and queue TARGET.Q, made
 // through localqm's library, for tests that run the built msgreplay against
 // it; and the reading back of a queue's messages file, whole messages only.
+//
+// MSGREPLAY_COMMAND  how to start the program under test (default: the
+//                    native build's); e.g. "wine /path/msgreplay.exe"
+// MSGREPLAY_PLATFORM "windows" where that program is a Windows build: the
+//                    expectations below then follow what Windows gives
 #ifndef TESTS_REPLAY_FIXTURE_H
 #define TESTS_REPLAY_FIXTURE_H
 
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,6 +26,33 @@
 #include "tests/run_program.h"
 
 namespace testing_records {
+
+inline bool OnWindows() {
+  const char* platform = getenv("MSGREPLAY_PLATFORM");
+  return platform != nullptr && strcmp(platform, "windows") == 0;
+}
+
+inline std::string ProgramCommand() {
+  const char* command = getenv("MSGREPLAY_COMMAND");
+  if (command != nullptr && *command != '\0') return command;
+  return Quote(MSGREPLAY_PROGRAM);
+}
+
+// Console text as the program under test writes it: CR LF on Windows.
+inline std::string Console(const std::string& text) {
+  return OnWindows() ? WithCrLf(text) : text;
+}
+
+// The status seen after a connect failed with reason: its low 8 bits (on
+// Windows the whole code, of which Wine passes on the low 8 bits), and on
+// POSIX 255 where those bits are 0.
+inline int ConnectStatus(int reason) {
+  if (OnWindows()) return reason & 0xFF;
+  return (reason & 0xFF) == 0 ? 255 : reason & 0xFF;
+}
+
+// The error number of opening a directory as a file.
+inline int DirectoryErrno() { return OnWindows() ? 13 : 21; }
 
 // One message as a queue's messages file holds it.
 struct Stored {
@@ -42,8 +76,8 @@ inline std::vector<Stored> ReadStored(const std::string& path,
     for (int i = 3; i >= 0; i--)
       length = (length << 8) | static_cast<unsigned char>(bytes[at + i]);
     if (length < 428 || length > bytes.size() - at - 4) break;
-    stored.push_back({bytes.substr(at + 4, 428),
-                      bytes.substr(at + 4 + 428, length - 428)});
+    stored.push_back(
+        {bytes.substr(at + 4, 428), bytes.substr(at + 4 + 428, length - 428)});
     at += 4 + length;
   }
   const bool cut_short = at + 4 > bytes.size() || length >= 428;
@@ -51,8 +85,8 @@ inline std::vector<Stored> ReadStored(const std::string& path,
     *torn = bytes.substr(at);
     return stored;
   }
-  EXPECT_EQ(at, bytes.size()) << "a torn or damaged record at byte " << at
-                              << " of " << path;
+  EXPECT_EQ(at, bytes.size())
+      << "a torn or damaged record at byte " << at << " of " << path;
   return stored;
 }
 
@@ -73,7 +107,9 @@ inline void ExpectQueueHolds(const std::vector<Stored>& stored,
     SCOPED_TRACE("message " + std::to_string(i + 1));
     const std::string saved = Header(records[i]);
     const std::string& got = stored[i].header;
+    EXPECT_EQ(got.substr(0, 8), std::string("XQH \x01\0\0\0", 8));
     EXPECT_EQ(got.substr(8, 48), Padded(queue));
+    EXPECT_EQ(got.substr(56, 48), Padded(qmgr));
     EXPECT_EQ(Hex(got.substr(104, 96)), Hex(saved.substr(104, 96)));
     EXPECT_EQ(got.substr(204, 48), Padded(reply_q));
     EXPECT_EQ(got.substr(252, 48), Padded(qmgr));
@@ -83,8 +119,7 @@ inline void ExpectQueueHolds(const std::vector<Stored>& stored,
 
 inline std::string ShownFor(const Message& m) {
   return ShownHeader(m.remote_q, m.remote_qmgr, m.reply_to_q, m.reply_to_qmgr,
-                     m.msg_type, m.msg_id, m.correl_id, m.put_date,
-                     m.put_time);
+                     m.msg_type, m.msg_id, m.correl_id, m.put_date, m.put_time);
 }
 
 inline std::string PutLine(int count, const std::string& queue = "TARGET.Q") {
@@ -101,7 +136,8 @@ inline Message Numbered(const std::string& tag, size_t size = 40) {
   m.msg_id = tag;
   m.correl_id = "CORREL-" + tag;
   m.data = tag + ":";
-  while (m.data.size() < size) m.data += static_cast<char>('a' + m.data.size() % 26);
+  while (m.data.size() < size)
+    m.data += static_cast<char>('a' + m.data.size() % 26);
   return m;
 }
 
@@ -167,7 +203,10 @@ class ReplayFixture : public ::testing::Test {
   }
 
   RunResult Replay(const std::string& settings) {
-    return RunProgram(Quote(MSGREPLAY_PROGRAM), {settings}, dir_);
+    return Replay(std::vector<std::string>{settings});
+  }
+  RunResult Replay(const std::vector<std::string>& args) {
+    return RunProgram(ProgramCommand(), args, dir_);
   }
 
   std::filesystem::path dir_;
