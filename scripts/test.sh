@@ -105,7 +105,8 @@ else
 
   MSGREPLAY_COMMAND="'$wine_run' '$top/build-win32/msgreplay.exe'" \
     MSGREPLAY_PLATFORM=windows \
-    ctest --test-dir build --output-on-failure --no-tests=error -R '^e2e_test$' ||
+    ctest --test-dir build --output-on-failure --no-tests=error \
+    -R '^(e2e_test|bad_input_test)$' ||
     failed+=("Windows end-to-end tests")
 fi
 
