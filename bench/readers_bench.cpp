@@ -24,8 +24,8 @@ char StdoutBuffer[1 << 16];
 
 std::string TempPath(const char* name) {
   const char* dir = getenv("TMPDIR");
-  return std::string(dir != nullptr && *dir ? dir : "/tmp") + "/" + name +
-         "." + std::to_string(getpid());
+  return std::string(dir != nullptr && *dir ? dir : "/tmp") + "/" + name + "." +
+         std::to_string(getpid());
 }
 
 // A buffer file of kRecordsInFile records of data_bytes each, all of whose

@@ -29,8 +29,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CheckValue("MessageBufferFile", ChannelSettings.MessageBufferFile,
              sizeof ChannelSettings.MessageBufferFile, data, size);
-  CheckValue("InQueue", ChannelSettings.InQueue,
-             sizeof ChannelSettings.InQueue, data, size);
+  CheckValue("InQueue", ChannelSettings.InQueue, sizeof ChannelSettings.InQueue,
+             data, size);
   CheckValue("OutQueue", ChannelSettings.OutQueue,
              sizeof ChannelSettings.OutQueue, data, size);
   CheckValue("QueueMgr", ChannelSettings.QueueMgr,

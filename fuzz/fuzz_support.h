@@ -17,13 +17,13 @@
 namespace fuzz {
 
 // Reports the broken property and aborts: libFuzzer keeps the input.
-#define FUZZ_CHECK(condition)                                           \
-  do {                                                                  \
-    if (!(condition)) {                                                 \
-      fprintf(::fuzz::Log(), "%s:%d: check failed: %s\n", __FILE__,     \
-              __LINE__, #condition);                                    \
-      abort();                                                          \
-    }                                                                   \
+#define FUZZ_CHECK(condition)                                                 \
+  do {                                                                        \
+    if (!(condition)) {                                                       \
+      fprintf(::fuzz::Log(), "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
+              #condition);                                                    \
+      abort();                                                                \
+    }                                                                         \
   } while (0)
 
 // The real standard error, kept before SilenceStdio points stderr away.
@@ -83,10 +83,11 @@ inline const std::string& ScratchFolder() {
     if (made == nullptr) abort();
     return std::string(made);
   }();
-  static const bool removed_at_exit = atexit([] {
-    std::error_code ignored;
-    std::filesystem::remove_all(ScratchFolder(), ignored);
-  }) == 0;
+  static const bool removed_at_exit =
+      atexit([] {
+        std::error_code ignored;
+        std::filesystem::remove_all(ScratchFolder(), ignored);
+      }) == 0;
   (void)removed_at_exit;
   return path;
 }

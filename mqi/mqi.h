@@ -197,6 +197,7 @@ typedef struct tagMQPMO {
 // Initial values, for use as `MQOD ObjDesc = MQOD_DEFAULT;`. Identifiers are
 // spelled out as characters because a C++ array initialiser has no room for
 // a string literal's NUL.
+// clang-format off
 #define MQOD_DEFAULT                                                       \
   {                                                                        \
     {'O', 'D', ' ', ' '}, MQOD_VERSION_1, MQOT_Q, {0}, {0},                \
@@ -217,6 +218,7 @@ typedef struct tagMQPMO {
         MQPER_PERSISTENCE_AS_Q_DEF, {0}, {0}, 0, {0}, {0}, {0}, {0}, {0},  \
         0, {0}, {0}, {0}, {0}                                              \
   }
+// clang-format on
 
 #ifdef __cplusplus
 extern "C" {

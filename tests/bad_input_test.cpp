@@ -30,7 +30,8 @@ std::string RandomBytes(unsigned seed, size_t size) {
 
 int32_t LE32Of(const std::string& bytes) {
   uint32_t v = 0;
-  for (int i = 3; i >= 0; i--) v = (v << 8) | static_cast<unsigned char>(bytes[i]);
+  for (int i = 3; i >= 0; i--)
+    v = (v << 8) | static_cast<unsigned char>(bytes[i]);
   return static_cast<int32_t>(v);
 }
 
@@ -48,9 +49,8 @@ class BadInput : public ReplayFixture {};
 // (or at a record's end) ends the run quietly, a cut inside a body is
 // reported, and the queue holds the records before the cut.
 TEST_F(BadInput, EveryCutOfAGoodFile) {
-  const std::vector<Message> records = {Numbered("FIRST", 10),
-                                        Numbered("SECOND", 1),
-                                        Numbered("THIRD", 30)};
+  const std::vector<Message> records = {
+      Numbered("FIRST", 10), Numbered("SECOND", 1), Numbered("THIRD", 30)};
   const std::string file = FileOf(records);
   std::vector<size_t> starts = {0};
   for (const Message& m : records)
@@ -68,8 +68,8 @@ TEST_F(BadInput, EveryCutOfAGoodFile) {
     int status = 0;
     if (whole < records.size() && into >= 4) {
       out += "\nRecord " + std::to_string(whole + 1) + " at byte " +
-             std::to_string(starts[whole]) + " is cut short: " +
-             std::to_string(into - 4) + " of " +
+             std::to_string(starts[whole]) +
+             " is cut short: " + std::to_string(into - 4) + " of " +
              std::to_string(Record(records[whole]).size() - 4) + " bytes";
       status = 4;
     }
@@ -114,14 +114,25 @@ TEST_F(BadInput, LengthPrefixes) {
   const std::vector<Case> cases = {
       {-1, invalid("-1"), 4, {first}},
       // Nothing read: the header shown is what the buffer held, the first.
-      {0, shown_first + ShownFor(first) + too_short("0") + ShownFor(last) +
-              PutLine(2), 4, {first, last}},
-      {427, shown_first + ShownFor(middle) + too_short("427") +
-                ShownFor(last) + PutLine(2), 4, {first, last}},
-      {428, shown_first + ShownFor(middle) + ShownFor(last) + PutLine(2), 0,
+      {0,
+       shown_first + ShownFor(first) + too_short("0") + ShownFor(last) +
+           PutLine(2),
+       4,
        {first, last}},
-      {10000, shown_first + ShownFor(largest) + PutLine(2) + ShownFor(last) +
-                  PutLine(3), 0, {first, largest, last}},
+      {427,
+       shown_first + ShownFor(middle) + too_short("427") + ShownFor(last) +
+           PutLine(2),
+       4,
+       {first, last}},
+      {428,
+       shown_first + ShownFor(middle) + ShownFor(last) + PutLine(2),
+       0,
+       {first, last}},
+      {10000,
+       shown_first + ShownFor(largest) + PutLine(2) + ShownFor(last) +
+           PutLine(3),
+       0,
+       {first, largest, last}},
       {10001, invalid("10001"), 4, {first}},
       {10000000, invalid("10000000"), 4, {first}},
       {0x7fffffff, invalid("2147483647"), 4, {first}},
@@ -162,10 +173,12 @@ TEST_F(BadInput, FilesThatAreNoBufferFiles) {
   const std::vector<Case> cases = {
       {"random bytes", random,
        "\nRecord 1 at byte 0 has an invalid length " +
-           std::to_string(LE32Of(random)), 4},
+           std::to_string(LE32Of(random)),
+       4},
       {"a text file", text,
        "\nRecord 1 at byte 0 has an invalid length " +
-           std::to_string(LE32Of(text)), 4},
+           std::to_string(LE32Of(text)),
+       4},
       {"an empty file", "", "", 0},
       {"three stray bytes", "\x01\x02\x03", "", 0},
   };
@@ -278,8 +291,8 @@ TEST_F(BadInput, SettingsFiles) {
     EXPECT_EQ(r.out, Console(c.out));
     EXPECT_EQ(r.err, Console(c.err));
     EXPECT_EQ(r.status, c.status);
-    ExpectQueueHolds(Queue(), c.put ? std::vector<Message>{m}
-                                    : std::vector<Message>{});
+    ExpectQueueHolds(Queue(),
+                     c.put ? std::vector<Message>{m} : std::vector<Message>{});
   }
 }
 
@@ -352,10 +365,8 @@ TEST_F(BadInput, NamesThatAreAccepted) {
     std::string queue, reply_q, qmgr;
   };
   const std::vector<Case> cases = {
-      {q48, "REPLY.Q", "QM1"},
-      {"TARGET.Q", q48, "QM1"},
-      {"TARGET.Q", "REPLY.Q", m48},
-      {"TARGET.Q", "REPLY*Q", "QM1"},
+      {q48, "REPLY.Q", "QM1"},      {"TARGET.Q", q48, "QM1"},
+      {"TARGET.Q", "REPLY.Q", m48}, {"TARGET.Q", "REPLY*Q", "QM1"},
       {"TARGET.Q", "..", "QM1"},
   };
   for (const Case& c : cases) {
@@ -366,8 +377,8 @@ TEST_F(BadInput, NamesThatAreAccepted) {
               Console(ConnectedTo(c.qmgr) + ShownFor(m) + PutLine(1, c.queue)));
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
-    const std::string messages = localqm::MessagesPath(localqm::QueueFolder(
-        localqm::QmgrFolder(root_, c.qmgr), c.queue));
+    const std::string messages = localqm::MessagesPath(
+        localqm::QueueFolder(localqm::QmgrFolder(root_, c.qmgr), c.queue));
     ExpectQueueHolds(ReadStored(messages), {m}, c.queue, c.reply_q, c.qmgr);
     std::string cleared;
     ASSERT_TRUE(localqm::ClearQueue(root_, c.qmgr, c.queue, &cleared))

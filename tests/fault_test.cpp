@@ -113,10 +113,10 @@ TEST_F(Fault, DiskFullFailsThePutAndLeavesTheQueueWhole) {
                           before.size() + 2 * stored_size + stored_size / 2);
   EXPECT_EQ(WaitFor(pid), 0);
   const std::string refused = "MQPUT ended with reason code 2102\n";
-  EXPECT_EQ(ReadFile(out_path),
-            ConnectedTo() + ShownFor(records[2]) + PutLine(1) +
-                ShownFor(records[3]) + PutLine(2) + ShownFor(records[4]) +
-                refused + ShownFor(records[5]) + refused);
+  EXPECT_EQ(ReadFile(out_path), ConnectedTo() + ShownFor(records[2]) +
+                                    PutLine(1) + ShownFor(records[3]) +
+                                    PutLine(2) + ShownFor(records[4]) +
+                                    refused + ShownFor(records[5]) + refused);
   const std::string after = ReadFile(MessagesPath());
   EXPECT_EQ(after.size(), 4 * stored_size);
   EXPECT_EQ(after.substr(0, before.size()), before);
@@ -182,7 +182,8 @@ TEST_F(Fault, ReplayKilledInTheMiddleLeavesWholeMessages) {
     if (!torn.empty() && stored.size() < records.size()) {
       const std::string next = Record(records[stored.size()]);
       EXPECT_LT(torn.size(), next.size());
-      EXPECT_EQ(torn.substr(0, 4), next.substr(0, torn.size() < 4 ? torn.size() : 4));
+      EXPECT_EQ(torn.substr(0, 4),
+                next.substr(0, torn.size() < 4 ? torn.size() : 4));
     }
     std::vector<localqm::QueueInfo> queues;
     std::string error;
@@ -190,10 +191,10 @@ TEST_F(Fault, ReplayKilledInTheMiddleLeavesWholeMessages) {
     ASSERT_EQ(queues.size(), 1u);
     EXPECT_EQ(queues[0].depth, stored.size());
 
-    EXPECT_EQ(Replay(Settings(after_file, "TARGET.Q", "REPLY.Q", "QM1",
-                              "after.ini"))
-                  .status,
-              0);
+    EXPECT_EQ(
+        Replay(Settings(after_file, "TARGET.Q", "REPLY.Q", "QM1", "after.ini"))
+            .status,
+        0);
     std::vector<Message> expected = Slice(records, 0, stored.size());
     expected.push_back(after_kill);
     ExpectQueueHolds(Queue(), expected);
@@ -215,12 +216,11 @@ TEST_F(Fault, TwoReplaysIntoOneQueueAtOnce) {
   const std::string first_out = (dir_ / "one.txt").string();
   const std::string second_out = (dir_ / "two.txt").string();
 
-  pid_t one = StartReplay(Settings(first_file, "TARGET.Q", "REPLY.Q", "QM1",
-                                   "one.ini"),
-                          first_out);
-  pid_t two = StartReplay(Settings(second_file, "TARGET.Q", "REPLY.Q", "QM1",
-                                   "two.ini"),
-                          second_out);
+  pid_t one = StartReplay(
+      Settings(first_file, "TARGET.Q", "REPLY.Q", "QM1", "one.ini"), first_out);
+  pid_t two = StartReplay(
+      Settings(second_file, "TARGET.Q", "REPLY.Q", "QM1", "two.ini"),
+      second_out);
   EXPECT_EQ(WaitFor(one), 0);
   EXPECT_EQ(WaitFor(two), 0);
   EXPECT_EQ(LastPutCount(ReadFile(first_out)), 600);
